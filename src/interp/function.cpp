@@ -1,0 +1,255 @@
+// The native function type: argument binding with the interpreter's messages,
+// vectorcall entry, descriptor binding, attributes and GC support.
+#include "interp/function.h"
+
+#include <structmember.h>
+
+#include <memory>
+#include <new>
+
+#include "interp/call.h"
+#include "interp/guard.h"
+
+namespace duzer::interp {
+
+namespace {
+
+Py_NO_INLINE void raise_argument_count(const FunctionSpec &spec, Py_ssize_t given) {
+    PyErr_Format(PyExc_TypeError, "%.200s() takes %.8s %zd positional argument%.1s (%zd given)",
+                 spec.name, "exactly", spec.nparams, spec.nparams == 1 ? "" : "s", given);
+}
+
+bool same_name(PyObject *a, PyObject *b) {
+    if (a == b) return true;
+    return PyUnicode_Check(b) && PyUnicode_Compare(a, b) == 0;
+}
+
+Py_ssize_t param_index(const FunctionSpec &spec, PyObject *key) {
+    const Names &n = names();
+    for (Py_ssize_t i = 0; i < spec.nparams; ++i) {
+        if (same_name(n.*(spec.params[i]), key)) return i;
+    }
+    return -1;
+}
+
+/// Binds positional and keyword arguments to the parameters, all required.
+/// Fills `bound` with borrowed references; false with TypeError set on failure.
+bool bind_arguments(const FunctionSpec &spec, PyObject *const *args, Py_ssize_t nargs,
+                    PyObject *kwnames, PyObject **bound) {
+    const Py_ssize_t nkw = kwnames == nullptr ? 0 : PyTuple_GET_SIZE(kwnames);
+    if (nkw == 0 ? nargs != spec.nparams : nargs > spec.nparams) {
+        raise_argument_count(spec, nargs);
+        return false;
+    }
+    for (Py_ssize_t i = 0; i < nargs; ++i) bound[i] = args[i];
+    if (nkw == 0) return true;
+
+    PyObject *const *kwvalues = args + nargs;
+    // Python callers pass each keyword once, so a handful of flags suffice;
+    // a C caller may pass more.
+    bool small_used[kMaxParams * 4] = {};
+    std::unique_ptr<bool[]> large_used;
+    bool *used = small_used;
+    if (nkw > static_cast<Py_ssize_t>(sizeof small_used)) {
+        large_used.reset(new (std::nothrow) bool[static_cast<size_t>(nkw)]());
+        if (!large_used) {
+            PyErr_NoMemory();
+            return false;
+        }
+        used = large_used.get();
+    }
+    const Names &n = names();
+    for (Py_ssize_t i = nargs; i < spec.nparams; ++i) {
+        PyObject *param = n.*(spec.params[i]);
+        Py_ssize_t found = -1;
+        for (Py_ssize_t j = 0; j < nkw && found < 0; ++j) {
+            if (!used[j] && same_name(param, PyTuple_GET_ITEM(kwnames, j))) found = j;
+        }
+        if (found < 0) {
+            raise_argument_count(spec, i);
+            return false;
+        }
+        used[found] = true;
+        bound[i] = kwvalues[found];
+    }
+    for (Py_ssize_t j = 0; j < nkw; ++j) {
+        if (used[j]) continue;
+        PyObject *key = PyTuple_GET_ITEM(kwnames, j);
+        if (!PyUnicode_Check(key)) {
+            PyErr_Format(PyExc_TypeError, "%.200s() keywords must be strings", spec.name);
+        } else if (param_index(spec, key) >= 0) {
+            PyErr_Format(PyExc_TypeError, "%s() got multiple values for keyword argument '%U'",
+                         spec.name, key);
+        } else {
+            PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%U'",
+                         spec.name, key);
+        }
+        return false;
+    }
+    return true;
+}
+
+PyObject *function_vectorcall(PyObject *callable, PyObject *const *args, size_t nargsf,
+                              PyObject *kwnames) noexcept {
+    auto *self = reinterpret_cast<Function *>(callable);
+    const FunctionSpec &spec = *self->spec;
+    PyObject *bound[kMaxParams];
+    if (!bind_arguments(spec, args, PyVectorcall_NARGS(nargsf), kwnames, bound)) return nullptr;
+    if (Py_EnterRecursiveCall(" while calling a Python object")) return nullptr;
+    PyObject *result = guard_object([&] { return spec.body(*self, bound).release().ptr(); });
+    Py_LeaveRecursiveCall();
+    return result;
+}
+
+PyObject *function_descr_get(PyObject *self, PyObject *obj, PyObject *) noexcept {
+    if (obj == nullptr || obj == Py_None) return Py_NewRef(self);
+    return PyMethod_New(self, obj);
+}
+
+PyObject *function_repr(PyObject *op) noexcept {
+    auto *self = reinterpret_cast<Function *>(op);
+    return PyUnicode_FromFormat("<function %U at %p>", self->qualname, op);
+}
+
+int function_traverse(PyObject *op, visitproc visit, void *arg) noexcept {
+    auto *self = reinterpret_cast<Function *>(op);
+    Py_VISIT(Py_TYPE(op));
+    Py_VISIT(self->name);
+    Py_VISIT(self->qualname);
+    Py_VISIT(self->module);
+    Py_VISIT(self->doc);
+    Py_VISIT(self->globals);
+    Py_VISIT(self->dict);
+    Py_VISIT(self->scope);
+    return 0;
+}
+
+int function_clear(PyObject *op) noexcept {
+    auto *self = reinterpret_cast<Function *>(op);
+    Py_CLEAR(self->name);
+    Py_CLEAR(self->qualname);
+    Py_CLEAR(self->module);
+    Py_CLEAR(self->doc);
+    Py_CLEAR(self->globals);
+    Py_CLEAR(self->dict);
+    Py_CLEAR(self->scope);
+    return 0;
+}
+
+void function_dealloc(PyObject *op) noexcept {
+    auto *self = reinterpret_cast<Function *>(op);
+    PyTypeObject *type = Py_TYPE(op);
+    PyObject_GC_UnTrack(op);
+    if (self->weakreflist != nullptr) PyObject_ClearWeakRefs(op);
+    function_clear(op);
+    type->tp_free(op);
+    Py_DECREF(type);
+}
+
+/// Setter for `__name__` / `__qualname__`: a string, never deleted.
+int set_string(PyObject **slot, PyObject *value, const char *attribute) {
+    if (value == nullptr || !PyUnicode_Check(value)) {
+        PyErr_Format(PyExc_TypeError, "%s must be set to a string object", attribute);
+        return -1;
+    }
+    Py_SETREF(*slot, Py_NewRef(value));
+    return 0;
+}
+
+PyObject *get_name(PyObject *op, void *) noexcept {
+    return Py_NewRef(reinterpret_cast<Function *>(op)->name);
+}
+int set_name(PyObject *op, PyObject *value, void *) noexcept {
+    return set_string(&reinterpret_cast<Function *>(op)->name, value, "__name__");
+}
+PyObject *get_qualname(PyObject *op, void *) noexcept {
+    return Py_NewRef(reinterpret_cast<Function *>(op)->qualname);
+}
+int set_qualname(PyObject *op, PyObject *value, void *) noexcept {
+    return set_string(&reinterpret_cast<Function *>(op)->qualname, value, "__qualname__");
+}
+PyObject *get_closure(PyObject *, void *) noexcept { Py_RETURN_NONE; }
+
+/// `(a, b, ...)`: what inspect needs to report the parameters.
+PyObject *get_text_signature(PyObject *op, void *) noexcept {
+    const FunctionSpec &spec = *reinterpret_cast<Function *>(op)->spec;
+    return guard_object([&] {
+        py::list parts;
+        for (Py_ssize_t i = 0; i < spec.nparams; ++i) parts.append(names().*(spec.params[i]));
+        py::str joined = py::str(", ").attr("join")(parts);
+        return steal(PyUnicode_FromFormat("(%U)", joined.ptr())).release().ptr();
+    });
+}
+
+PyGetSetDef function_getset[] = {
+    {"__name__", get_name, set_name, nullptr, nullptr},
+    {"__qualname__", get_qualname, set_qualname, nullptr, nullptr},
+    {"__closure__", get_closure, nullptr, nullptr, nullptr},
+    {"__text_signature__", get_text_signature, nullptr, nullptr, nullptr},
+    {"__dict__", PyObject_GenericGetDict, PyObject_GenericSetDict, nullptr, nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+PyMemberDef function_members[] = {
+    {"__module__", T_OBJECT, offsetof(Function, module), 0, nullptr},
+    {"__doc__", T_OBJECT, offsetof(Function, doc), 0, nullptr},
+    {"__globals__", T_OBJECT, offsetof(Function, globals), READONLY, nullptr},
+    {"__vectorcalloffset__", T_PYSSIZET, offsetof(Function, vectorcall), READONLY, nullptr},
+    {"__weaklistoffset__", T_PYSSIZET, offsetof(Function, weakreflist), READONLY, nullptr},
+    {"__dictoffset__", T_PYSSIZET, offsetof(Function, dict), READONLY, nullptr},
+    {nullptr, 0, 0, 0, nullptr},
+};
+
+PyType_Slot function_slots[] = {
+    {Py_tp_doc, const_cast<char *>("Function implemented natively by duZER.")},
+    {Py_tp_dealloc, reinterpret_cast<void *>(function_dealloc)},
+    {Py_tp_call, reinterpret_cast<void *>(PyVectorcall_Call)},
+    {Py_tp_repr, reinterpret_cast<void *>(function_repr)},
+    {Py_tp_traverse, reinterpret_cast<void *>(function_traverse)},
+    {Py_tp_clear, reinterpret_cast<void *>(function_clear)},
+    {Py_tp_descr_get, reinterpret_cast<void *>(function_descr_get)},
+    {Py_tp_getset, function_getset},
+    {Py_tp_members, function_members},
+    {0, nullptr},
+};
+
+PyType_Spec function_spec = {
+    "duZER.function",
+    sizeof(Function),
+    0,
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_HAVE_VECTORCALL |
+        Py_TPFLAGS_METHOD_DESCRIPTOR | Py_TPFLAGS_IMMUTABLETYPE |
+        Py_TPFLAGS_DISALLOW_INSTANTIATION,
+    function_slots,
+};
+
+PyTypeObject *function_type = nullptr;
+
+}  // namespace
+
+bool ready_function_type() noexcept {
+    if (function_type != nullptr) return true;
+    function_type = reinterpret_cast<PyTypeObject *>(PyType_FromSpec(&function_spec));
+    return function_type != nullptr;
+}
+
+py::object new_function(const FunctionSpec &spec, py::handle qualname, py::handle doc,
+                        PyObject *scope) {
+    py::object name = steal(PyUnicode_InternFromString(spec.name));
+    auto *self = PyObject_GC_New(Function, function_type);
+    if (self == nullptr) throw py::error_already_set();
+    self->vectorcall = function_vectorcall;
+    self->spec = &spec;
+    self->name = name.release().ptr();
+    self->qualname = Py_NewRef(qualname.ptr());
+    self->module = Py_NewRef(names().module_name);
+    self->doc = Py_NewRef(doc.ptr());
+    self->globals = Py_NewRef(module_globals);
+    self->dict = nullptr;
+    self->scope = Py_XNewRef(scope);
+    self->weakreflist = nullptr;
+    PyObject_GC_Track(reinterpret_cast<PyObject *>(self));
+    return steal(reinterpret_cast<PyObject *>(self));
+}
+
+}  // namespace duzer::interp

@@ -1,0 +1,61 @@
+// Absolute imports as the interpreter performs them for import statements.
+#include "interp/imports.h"
+
+#include <string>
+
+#include "interp/call.h"
+
+namespace duzer::interp {
+
+namespace {
+
+py::object import_level0(py::handle name, py::handle fromlist) {
+    return steal(PyImport_ImportModuleLevelObject(name.ptr(), module_globals, nullptr,
+                                                  fromlist.ptr(), 0));
+}
+
+/// `module.name`, falling back to sys.modules for a submodule that is being
+/// imported, as the import statement does.
+py::object attribute_or_submodule(py::handle module, const std::string &full_name,
+                                  const char *name) {
+    PyObject *value = nullptr;
+    py::object attr_name = steal(PyUnicode_FromString(name));
+    check(_PyObject_LookupAttr(module.ptr(), attr_name.ptr(), &value));
+    if (value != nullptr) return steal(value);
+    PyObject *found = PyDict_GetItemString(PyImport_GetModuleDict(), full_name.c_str());
+    if (found != nullptr) return py::reinterpret_borrow<py::object>(found);
+    PyErr_Format(PyExc_ImportError, "cannot import name '%s' from '%s'", name,
+                 full_name.substr(0, full_name.rfind('.')).c_str());
+    throw py::error_already_set();
+}
+
+}  // namespace
+
+py::object import_module(const char *dotted_name) {
+    py::object name = steal(PyUnicode_FromString(dotted_name));
+    py::object module = import_level0(name, py::none());
+    std::string path = dotted_name;
+    size_t start = path.find('.');
+    while (start != std::string::npos) {
+        const size_t end = path.find('.', start + 1);
+        const std::string part = path.substr(start + 1, end - start - 1);
+        module = attribute_or_submodule(module, path.substr(0, end), part.c_str());
+        start = end;
+    }
+    return module;
+}
+
+std::vector<py::object> import_from(const char *module_name,
+                                    std::initializer_list<const char *> names) {
+    py::object name = steal(PyUnicode_FromString(module_name));
+    py::list fromlist;
+    for (const char *n : names) fromlist.append(py::str(n));
+    py::object module = import_level0(name, fromlist);
+    std::vector<py::object> values;
+    for (const char *n : names) {
+        values.push_back(attribute_or_submodule(module, std::string(module_name) + "." + n, n));
+    }
+    return values;
+}
+
+}  // namespace duzer::interp

@@ -1,0 +1,79 @@
+// The call-scope type: three variable slots, GC traversal and clearing.
+#include "interp/scope.h"
+
+namespace duzer::interp {
+
+namespace {
+
+const char *const kVariableNames[Scope::kCount] = {"CNN", "dataX", "device"};
+
+int scope_traverse(PyObject *op, visitproc visit, void *arg) noexcept {
+    auto *self = reinterpret_cast<Scope *>(op);
+    Py_VISIT(Py_TYPE(op));
+    for (PyObject *slot : self->slots) Py_VISIT(slot);
+    return 0;
+}
+
+int scope_clear(PyObject *op) noexcept {
+    auto *self = reinterpret_cast<Scope *>(op);
+    for (PyObject *&slot : self->slots) Py_CLEAR(slot);
+    return 0;
+}
+
+void scope_dealloc(PyObject *op) noexcept {
+    PyTypeObject *type = Py_TYPE(op);
+    PyObject_GC_UnTrack(op);
+    scope_clear(op);
+    type->tp_free(op);
+    Py_DECREF(type);
+}
+
+PyType_Slot scope_slots[] = {
+    {Py_tp_doc, const_cast<char *>("Variables shared by one call and its network methods.")},
+    {Py_tp_dealloc, reinterpret_cast<void *>(scope_dealloc)},
+    {Py_tp_traverse, reinterpret_cast<void *>(scope_traverse)},
+    {Py_tp_clear, reinterpret_cast<void *>(scope_clear)},
+    {0, nullptr},
+};
+
+PyType_Spec scope_spec = {
+    "duZER.call_scope",
+    sizeof(Scope),
+    0,
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_IMMUTABLETYPE |
+        Py_TPFLAGS_DISALLOW_INSTANTIATION,
+    scope_slots,
+};
+
+PyTypeObject *scope_type = nullptr;
+
+}  // namespace
+
+py::object Scope::get(Variable v) const {
+    PyObject *value = slots[v];
+    if (value == nullptr) {
+        PyErr_Format(PyExc_NameError,
+                     "free variable '%s' referenced before assignment in enclosing scope",
+                     kVariableNames[v]);
+        throw py::error_already_set();
+    }
+    return py::reinterpret_borrow<py::object>(value);
+}
+
+void Scope::set(Variable v, py::handle value) { Py_XSETREF(slots[v], Py_NewRef(value.ptr())); }
+
+py::object new_scope() {
+    auto *self = PyObject_GC_New(Scope, scope_type);
+    if (self == nullptr) throw py::error_already_set();
+    for (PyObject *&slot : self->slots) slot = nullptr;
+    PyObject_GC_Track(reinterpret_cast<PyObject *>(self));
+    return steal(reinterpret_cast<PyObject *>(self));
+}
+
+bool ready_scope_type() noexcept {
+    if (scope_type != nullptr) return true;
+    scope_type = reinterpret_cast<PyTypeObject *>(PyType_FromSpec(&scope_spec));
+    return scope_type != nullptr;
+}
+
+}  // namespace duzer::interp

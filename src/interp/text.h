@@ -1,0 +1,19 @@
+// Text building for the printed lines: format() with a format spec, and a
+// single join of the pieces.
+#pragma once
+
+#include <initializer_list>
+
+#include "interp/names.h"
+
+namespace duzer::interp {
+
+/// `format(value, spec)`.
+inline py::object format(py::handle value, PyObject *spec) {
+    return steal(PyObject_Format(value.ptr(), spec));
+}
+
+/// The pieces joined without a separator (each must be a str).
+py::object concat(std::initializer_list<py::handle> pieces);
+
+}  // namespace duzer::interp

@@ -1,0 +1,31 @@
+// The locals of one FunClassCNNs call, handed from stage to stage in the order
+// the call runs them. `dataX`, `device` and `CNN` live in the call's scope,
+// where the network methods read them.
+#pragma once
+
+#include "interp/scope.h"
+
+namespace duzer {
+
+struct Run {
+    // Arguments, borrowed for the duration of the call.
+    py::handle divideR, cLayer, poolingLayer, fcLayer, options, setting;
+
+    py::object scope;  ///< the call's enclosing scope (CNN, dataX, device)
+    py::object dataY;
+
+    // Data pipeline.
+    py::object train_loader, val_loader, test_loader;
+
+    // Training.
+    py::object model, criterion, optimizer, num_epochs, val_freq, lr_scheduler;
+    py::object train_losses, train_accuracies, val_losses, val_accuracies;
+
+    // Test evaluation.
+    py::object test_preds, test_true;
+    py::object accuracy, recall, precision, info;
+
+    interp::Scope &vars() const { return interp::as_scope(scope); }
+};
+
+}  // namespace duzer

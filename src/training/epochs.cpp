@@ -1,0 +1,66 @@
+// The training loop: every epoch trains on all batches, prints its line,
+// validates every `val_freq`-th epoch and steps the schedule.
+#include "training/epochs.h"
+
+#include "interp/text.h"
+#include "training/predictions.h"
+
+namespace duzer {
+
+using namespace interp;
+
+namespace {
+
+/// One epoch over the training loader; returns (train_loss, train_acc).
+std::pair<py::object, py::object> train_epoch(Run &run) {
+    const Names &n = names();
+    call_method(run.model, n.train);
+    py::object train_loss = py::reinterpret_borrow<py::object>(n.float_0);
+    py::object train_preds = new_list();
+    py::object train_true = new_list();
+    py::object batches = get_iter(run.train_loader);
+    while (py::object batch = next(batches)) {
+        auto [data, labels] = unpack<2>(batch);
+        call_method(run.optimizer, n.zero_grad);
+        py::object outputs = call(run.model, data);
+        py::object loss = call(run.criterion, outputs, labels);
+        call_method(loss, n.backward);
+        call_method(run.optimizer, n.step);
+        accumulate_loss(train_loss, loss, data);
+        record_batch(outputs, labels, train_preds, train_true);
+    }
+    average_over_dataset(train_loss, run.train_loader);
+    py::object train_acc = call(global(n.accuracy_score), train_true, train_preds);
+    return {train_loss, train_acc};
+}
+
+}  // namespace
+
+void train_network(Run &run) {
+    const Names &n = names();
+    auto [initial_loss, initial_acc] = validation_pass(run);
+    print_line(concat({n.initial_validation, format(initial_loss, n.spec_4f), n.val_acc_sep,
+                  format(initial_acc, n.spec_4f)}));
+
+    py::object epochs = get_iter(call(n.range, run.num_epochs));
+    while (py::object epoch = next(epochs)) {
+        auto [train_loss, train_acc] = train_epoch(run);
+        append(run.train_losses, train_loss);
+        append(run.train_accuracies, train_acc);
+        py::object number = format(add(epoch, n.int_1), n.empty);
+        py::object total = format(run.num_epochs, n.empty);
+        print_line(concat({n.epoch_open, number, n.slash, total, n.train_loss_sep,
+                      format(train_loss, n.spec_4f), n.train_acc_sep,
+                      format(train_acc, n.spec_4f)}));
+        if (equals(remainder(add(epoch, n.int_1), run.val_freq), n.int_0)) {
+            auto [val_loss, val_acc] = validation_pass(run);
+            print_line(concat({n.epoch_open, format(add(epoch, n.int_1), n.empty), n.slash,
+                          format(run.num_epochs, n.empty), n.val_loss_sep,
+                          format(val_loss, n.spec_4f), n.val_acc_sep,
+                          format(val_acc, n.spec_4f)}));
+        }
+        call_method(run.lr_scheduler, n.step);
+    }
+}
+
+}  // namespace duzer

@@ -1,0 +1,34 @@
+// The validation pass: evaluation mode, no gradients, mean loss per sample
+// and accuracy appended to the history.
+#include "interp/context.h"
+#include "training/epochs.h"
+#include "training/predictions.h"
+
+namespace duzer {
+
+using namespace interp;
+
+std::pair<py::object, py::object> validation_pass(Run &run) {
+    const Names &n = names();
+    call_method(run.model, n.eval);
+    py::object val_loss = py::reinterpret_borrow<py::object>(n.float_0);
+    py::object val_preds = new_list();
+    py::object val_true = new_list();
+    with_block(call(attr(global(n.torch), n.no_grad)), [&] {
+        py::object batches = get_iter(run.val_loader);
+        while (py::object batch = next(batches)) {
+            auto [data, labels] = unpack<2>(batch);
+            py::object outputs = call(run.model, data);
+            py::object loss = call(run.criterion, outputs, labels);
+            accumulate_loss(val_loss, loss, data);
+            record_batch(outputs, labels, val_preds, val_true);
+        }
+    });
+    average_over_dataset(val_loss, run.val_loader);
+    append(run.val_losses, val_loss);
+    py::object val_acc = call(global(n.accuracy_score), val_true, val_preds);
+    append(run.val_accuracies, val_acc);
+    return {val_loss, val_acc};
+}
+
+}  // namespace duzer
