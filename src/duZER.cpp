@@ -116,8 +116,8 @@ void populate_namespace(py::handle module) {
     bind(ns, "TensorDataset", data[1]);
     auto selection = interp::import_from("sklearn.model_selection", {"train_test_split"});
     bind(ns, "train_test_split", selection[0]);
-    auto metrics = interp::import_from(
-        "sklearn.metrics", {"accuracy_score", "recall_score", "precision_score", "confusion_matrix"});
+    auto metrics = interp::import_from("sklearn.metrics", {"accuracy_score", "recall_score",
+                                                           "precision_score", "confusion_matrix"});
     bind(ns, "accuracy_score", metrics[0]);
     bind(ns, "recall_score", metrics[1]);
     bind(ns, "precision_score", metrics[2]);
@@ -137,4 +137,6 @@ void populate_namespace(py::handle module) {
 
 }  // namespace duzer
 
-PyMODINIT_FUNC PyInit_duZER(void) { return duzer::interp::module_definition(); }
+PyMODINIT_FUNC PyInit_duZER(void) {
+    return duzer::interp::module_definition();
+}

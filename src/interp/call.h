@@ -43,7 +43,9 @@ extern PyObject *builtins_dict;
 py::object global(PyObject *name);
 
 /// `print(text)` through the builtin fetched at load.
-inline void print_line(py::handle text) { call(names().print, text); }
+inline void print_line(py::handle text) {
+    call(names().print, text);
+}
 
 /// `mapping.get(key, default)`.
 inline py::object get(py::handle mapping, PyObject *key, PyObject *default_value) {

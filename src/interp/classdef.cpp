@@ -41,9 +41,10 @@ ClassBody begin_class(py::handle name, py::handle qualname, py::handle module_na
     body.orig_bases = py::reinterpret_borrow<py::object>(orig_bases);
     body.bases = resolve_bases(orig_bases);
 
-    PyObject *meta = PyTuple_GET_SIZE(body.bases.ptr()) == 0
-                         ? reinterpret_cast<PyObject *>(&PyType_Type)
-                         : reinterpret_cast<PyObject *>(Py_TYPE(PyTuple_GET_ITEM(body.bases.ptr(), 0)));
+    PyObject *meta =
+        PyTuple_GET_SIZE(body.bases.ptr()) == 0
+            ? reinterpret_cast<PyObject *>(&PyType_Type)
+            : reinterpret_cast<PyObject *>(Py_TYPE(PyTuple_GET_ITEM(body.bases.ptr(), 0)));
     PyTypeObject *winner =
         _PyType_CalculateMetaclass(reinterpret_cast<PyTypeObject *>(meta), body.bases.ptr());
     if (winner == nullptr) throw py::error_already_set();

@@ -81,8 +81,8 @@ bool bind_arguments(const FunctionSpec &spec, PyObject *const *args, Py_ssize_t 
             PyErr_Format(PyExc_TypeError, "%s() got multiple values for keyword argument '%U'",
                          spec.name, key);
         } else {
-            PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%U'",
-                         spec.name, key);
+            PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%U'", spec.name,
+                         key);
         }
         return false;
     }
@@ -168,7 +168,9 @@ PyObject *get_qualname(PyObject *op, void *) noexcept {
 int set_qualname(PyObject *op, PyObject *value, void *) noexcept {
     return set_string(&reinterpret_cast<Function *>(op)->qualname, value, "__qualname__");
 }
-PyObject *get_closure(PyObject *, void *) noexcept { Py_RETURN_NONE; }
+PyObject *get_closure(PyObject *, void *) noexcept {
+    Py_RETURN_NONE;
+}
 
 /// `(a, b, ...)`: what inspect needs to report the parameters.
 PyObject *get_text_signature(PyObject *op, void *) noexcept {
@@ -201,7 +203,7 @@ PyMemberDef function_members[] = {
 };
 
 PyType_Slot function_slots[] = {
-    {Py_tp_doc, const_cast<char *>("Function implemented natively by duZER.")},
+    // No Py_tp_doc: a type docstring would shadow the per-object `__doc__`.
     {Py_tp_dealloc, reinterpret_cast<void *>(function_dealloc)},
     {Py_tp_call, reinterpret_cast<void *>(PyVectorcall_Call)},
     {Py_tp_repr, reinterpret_cast<void *>(function_repr)},
@@ -218,8 +220,7 @@ PyType_Spec function_spec = {
     sizeof(Function),
     0,
     Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_HAVE_VECTORCALL |
-        Py_TPFLAGS_METHOD_DESCRIPTOR | Py_TPFLAGS_IMMUTABLETYPE |
-        Py_TPFLAGS_DISALLOW_INSTANTIATION,
+        Py_TPFLAGS_METHOD_DESCRIPTOR | Py_TPFLAGS_IMMUTABLETYPE | Py_TPFLAGS_DISALLOW_INSTANTIATION,
     function_slots,
 };
 

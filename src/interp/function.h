@@ -15,17 +15,16 @@ using FunctionBody = py::object (*)(Function &self, PyObject *const *args);
 
 /// What never changes between instances of one function.
 struct FunctionSpec {
-    const char *name;                  ///< `__name__`, also used in argument errors
-    PyObject *Names::*const *params;   ///< parameter names, in signature order
-    Py_ssize_t nparams;                ///< at most `kMaxParams`
+    const char *name;                 ///< `__name__`, also used in argument errors
+    PyObject *Names::*const *params;  ///< parameter names, in signature order
+    Py_ssize_t nparams;               ///< at most `kMaxParams`
     FunctionBody body;
 };
 
 constexpr Py_ssize_t kMaxParams = 8;
 
 struct Function {
-    PyObject_HEAD
-    vectorcallfunc vectorcall;
+    PyObject_HEAD vectorcallfunc vectorcall;
     const FunctionSpec *spec;
     PyObject *name;
     PyObject *qualname;

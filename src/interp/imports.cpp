@@ -10,8 +10,8 @@ namespace duzer::interp {
 namespace {
 
 py::object import_level0(py::handle name, py::handle fromlist) {
-    return steal(PyImport_ImportModuleLevelObject(name.ptr(), module_globals, nullptr,
-                                                  fromlist.ptr(), 0));
+    return steal(
+        PyImport_ImportModuleLevelObject(name.ptr(), module_globals, nullptr, fromlist.ptr(), 0));
 }
 
 /// `module.name`, falling back to sys.modules for a submodule that is being

@@ -132,6 +132,8 @@ PyModuleDef module_def = {
 
 }  // namespace
 
-PyObject *module_definition() noexcept { return PyModuleDef_Init(&module_def); }
+PyObject *module_definition() noexcept {
+    return PyModuleDef_Init(&module_def);
+}
 
 }  // namespace duzer::interp

@@ -11,7 +11,9 @@ namespace {
 
 bool prepared = false;
 
-PyObject *intern(const char *text) { return PyUnicode_InternFromString(text); }
+PyObject *intern(const char *text) {
+    return PyUnicode_InternFromString(text);
+}
 
 PyObject *tuple_of(std::initializer_list<PyObject *> items) {
     PyObject *tuple = PyTuple_New(static_cast<Py_ssize_t>(items.size()));

@@ -9,6 +9,7 @@ namespace duzer::interp {
 
 // Identifiers whose text is their C++ name: attribute names, keyword names,
 // option and setting keys. Interned.
+// clang-format off
 #define DUZER_IDENTIFIERS(X)                                                                      \
     X(np) X(torch) X(nn) X(optim) X(DataLoader) X(TensorDataset) X(train_test_split)              \
     X(accuracy_score) X(recall_score) X(precision_score) X(confusion_matrix) X(plt) X(sns)        \
@@ -116,6 +117,7 @@ namespace duzer::interp {
     X(kw_label, label)                                        \
     X(kw_block, block)                                        \
     X(kw_annot_fmt_cmap, annot, fmt, cmap)
+// clang-format on
 
 struct Names {
 #define DUZER_DECLARE(member) PyObject *member;
@@ -135,7 +137,9 @@ struct Names {
 
 /// The table built by prepare_names(); valid once the module has executed.
 extern Names names_table;
-inline const Names &names() { return names_table; }
+inline const Names &names() {
+    return names_table;
+}
 
 /// Creates every entry of the table (once per process; later calls do nothing).
 /// Returns false with an exception set on failure.

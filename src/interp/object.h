@@ -56,9 +56,13 @@ inline py::object compare(py::handle a, py::handle b, int op) {
 
 /// `if a == b:` -- the comparison's result reduced to a truth value (no
 /// identity shortcut, exactly as the interpreter evaluates the test).
-inline bool equals(py::handle a, py::handle b) { return truth(compare(a, b, Py_EQ)); }
+inline bool equals(py::handle a, py::handle b) {
+    return truth(compare(a, b, Py_EQ));
+}
 
-inline py::object add(py::handle a, py::handle b) { return steal(PyNumber_Add(a.ptr(), b.ptr())); }
+inline py::object add(py::handle a, py::handle b) {
+    return steal(PyNumber_Add(a.ptr(), b.ptr()));
+}
 inline py::object subtract(py::handle a, py::handle b) {
     return steal(PyNumber_Subtract(a.ptr(), b.ptr()));
 }
@@ -78,14 +82,18 @@ inline Py_ssize_t length(py::handle obj) {
     return n;
 }
 
-inline py::object index_object(Py_ssize_t i) { return steal(PyLong_FromSsize_t(i)); }
+inline py::object index_object(Py_ssize_t i) {
+    return steal(PyLong_FromSsize_t(i));
+}
 
 /// `lst.extend(iterable)` with the list's own extend.
 inline void extend(py::handle list, py::handle iterable) {
     steal(_PyList_Extend(reinterpret_cast<PyListObject *>(list.ptr()), iterable.ptr()));
 }
 
-inline void append(py::handle list, py::handle item) { check(PyList_Append(list.ptr(), item.ptr())); }
+inline void append(py::handle list, py::handle item) {
+    check(PyList_Append(list.ptr(), item.ptr()));
+}
 
 /// `(a, b, ...)`.
 template <class... Items>
@@ -93,7 +101,9 @@ py::object make_tuple(const Items &...items) {
     return steal(PyTuple_Pack(sizeof...(Items), py::handle(items).ptr()...));
 }
 
-inline py::object new_list() { return steal(PyList_New(0)); }
+inline py::object new_list() {
+    return steal(PyList_New(0));
+}
 
 /// Next item of an iterator, or an empty object when it is exhausted.
 inline py::object next(py::handle iterator) {
@@ -102,6 +112,8 @@ inline py::object next(py::handle iterator) {
     return py::reinterpret_steal<py::object>(item);
 }
 
-inline py::object get_iter(py::handle iterable) { return steal(PyObject_GetIter(iterable.ptr())); }
+inline py::object get_iter(py::handle iterable) {
+    return steal(PyObject_GetIter(iterable.ptr()));
+}
 
 }  // namespace duzer::interp

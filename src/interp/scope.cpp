@@ -60,7 +60,9 @@ py::object Scope::get(Variable v) const {
     return py::reinterpret_borrow<py::object>(value);
 }
 
-void Scope::set(Variable v, py::handle value) { Py_XSETREF(slots[v], Py_NewRef(value.ptr())); }
+void Scope::set(Variable v, py::handle value) {
+    Py_XSETREF(slots[v], Py_NewRef(value.ptr()));
+}
 
 py::object new_scope() {
     auto *self = PyObject_GC_New(Scope, scope_type);

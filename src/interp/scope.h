@@ -11,8 +11,7 @@ namespace duzer::interp {
 struct Scope {
     enum Variable { CNN, dataX, device, kCount };
 
-    PyObject_HEAD
-    PyObject *slots[kCount];
+    PyObject_HEAD PyObject *slots[kCount];
 
     /// The current binding; NameError when the variable is still unbound.
     py::object get(Variable v) const;
@@ -22,7 +21,9 @@ struct Scope {
 /// A new scope with every variable unbound.
 py::object new_scope();
 
-inline Scope &as_scope(py::handle scope) { return *reinterpret_cast<Scope *>(scope.ptr()); }
+inline Scope &as_scope(py::handle scope) {
+    return *reinterpret_cast<Scope *>(scope.ptr());
+}
 
 bool ready_scope_type() noexcept;
 

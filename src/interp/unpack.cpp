@@ -25,7 +25,8 @@ void unpack_into(py::handle value, py::object *out, Py_ssize_t count) {
         if (size > count) raise_too_many(count);
         if (size < count) raise_need_more(size);
         PyObject **items = PySequence_Fast_ITEMS(v);
-        for (Py_ssize_t i = 0; i < count; ++i) out[i] = py::reinterpret_borrow<py::object>(items[i]);
+        for (Py_ssize_t i = 0; i < count; ++i)
+            out[i] = py::reinterpret_borrow<py::object>(items[i]);
         return;
     }
     py::object it = get_iter(value);

@@ -21,11 +21,9 @@ py::object cnn_probe(Function &fn, PyObject *const *args) {
     Scope &scope = as_scope(fn.scope);
     // torch.zeros(1, *dataX.shape[1:])
     py::object zeros = attr(global(n.torch), n.zeros);
-    py::object sample_shape =
-        getitem(attr(scope.get(Scope::dataX), n.shape), n.slice_from_1);
-    py::object shape_args =
-        steal(PySequence_Concat(make_tuple(n.int_1).ptr(),
-                                steal(PySequence_Tuple(sample_shape.ptr())).ptr()));
+    py::object sample_shape = getitem(attr(scope.get(Scope::dataX), n.shape), n.slice_from_1);
+    py::object shape_args = steal(PySequence_Concat(
+        make_tuple(n.int_1).ptr(), steal(PySequence_Tuple(sample_shape.ptr())).ptr()));
     py::object x = steal(PyObject_Call(zeros.ptr(), shape_args.ptr(), nullptr));
     x = call_method(x, n.to, scope.get(Scope::device));
     x = run_through(attr(self, n.conv_layers), std::move(x));

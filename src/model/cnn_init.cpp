@@ -23,12 +23,12 @@ py::object append_module(py::handle self, PyObject *list_name, py::handle module
 /// `nn.<kind>(kernel_size=(row[1], row[2]), stride=row[3], padding=row[4])`.
 py::object pooling_module(PyObject *kind, py::handle poolingLayer, py::handle i) {
     const Names &n = names();
-    py::object kernel_size = make_tuple(field(poolingLayer, i, n.int_1),
-                                            field(poolingLayer, i, n.int_2));
+    py::object kernel_size =
+        make_tuple(field(poolingLayer, i, n.int_1), field(poolingLayer, i, n.int_2));
     py::object stride = field(poolingLayer, i, n.int_3);
     py::object padding = field(poolingLayer, i, n.int_4);
-    return call_kw(attr(global(n.nn), kind), n.kw_kernel_size_stride_padding, kernel_size,
-                   stride, padding);
+    return call_kw(attr(global(n.nn), kind), n.kw_kernel_size_stride_padding, kernel_size, stride,
+                   padding);
 }
 
 py::object cnn_init(Function &fn, PyObject *const *args) {
@@ -44,15 +44,14 @@ py::object cnn_init(Function &fn, PyObject *const *args) {
     const Py_ssize_t conv_rows = length(cLayer);
     for (Py_ssize_t row = 0; row < conv_rows; ++row) {
         py::object i = index_object(row);
-        py::object in_channels =
-            row == 0 ? getitem(attr(scope.get(Scope::dataX), n.shape), n.int_1)
-                     : field(cLayer, index_object(row - 1), n.int_2);
+        py::object in_channels = row == 0 ? getitem(attr(scope.get(Scope::dataX), n.shape), n.int_1)
+                                          : field(cLayer, index_object(row - 1), n.int_2);
         py::object out_channels = field(cLayer, i, n.int_2);
         py::object kernel_size = make_tuple(field(cLayer, i, n.int_0), field(cLayer, i, n.int_1));
         py::object stride = field(cLayer, i, n.int_3);
         py::object padding = field(cLayer, i, n.int_4);
-        py::object conv = call(attr(global(n.nn), n.Conv2d), in_channels, out_channels,
-                               kernel_size, stride, padding);
+        py::object conv = call(attr(global(n.nn), n.Conv2d), in_channels, out_channels, kernel_size,
+                               stride, padding);
         append_module(self, n.conv_layers, call_method(conv, n.to, scope.get(Scope::device)));
         append_module(self, n.conv_layers, call(attr(global(n.nn), n.ReLU)));
 
@@ -60,7 +59,8 @@ py::object cnn_init(Function &fn, PyObject *const *args) {
         PyObject *kind = nullptr;
         if (truth(compare(field(poolingLayer, i, n.int_0), n.maxPooling2dLayer, Py_EQ))) {
             kind = n.MaxPool2d;
-        } else if (truth(compare(field(poolingLayer, i, n.int_0), n.averagePooling2dLayer, Py_EQ))) {
+        } else if (truth(
+                       compare(field(poolingLayer, i, n.int_0), n.averagePooling2dLayer, Py_EQ))) {
             kind = n.AvgPool2d;
         } else {
             continue;

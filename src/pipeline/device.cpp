@@ -17,7 +17,8 @@ void choose_device(Run &run) {
         py::object index = call_method(attr(global(n.torch), n.cuda), n.current_device);
         dev = add(n.cuda_prefix, steal(PyObject_Str(index.ptr())));
         py::object line = add(add(n.gpu_device_label, dev), n.triple_dash);
-        print_line(add(line, call_method(attr(global(n.torch), n.cuda), n.get_device_name, n.int_0)));
+        print_line(
+            add(line, call_method(attr(global(n.torch), n.cuda), n.get_device_name, n.int_0)));
     } else {
         dev = py::reinterpret_borrow<py::object>(n.cpu);
         print_line(n.cpu_device_line);

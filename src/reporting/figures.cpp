@@ -10,9 +10,13 @@ using namespace interp;
 namespace {
 
 /// `plt.<name>`, looked up at each use.
-py::object plt(PyObject *name) { return attr(global(names().plt), name); }
+py::object plt(PyObject *name) {
+    return attr(global(names().plt), name);
+}
 
-void show_blocking() { call_kw(plt(names().show), names().kw_block, Py_True); }
+void show_blocking() {
+    call_kw(plt(names().show), names().kw_block, Py_True);
+}
 
 void label_axes(PyObject *x_label, PyObject *y_label, PyObject *title) {
     const Names &n = names();
@@ -30,8 +34,8 @@ void training_curves(Run &run) {
     // x position of each validation entry: 0, then every val_freq-th epoch.
     py::object val_epochs = new_list();
     append(val_epochs, n.int_0);
-    extend(val_epochs, call(n.range, subtract(run.val_freq, n.int_1), run.num_epochs,
-                            run.val_freq));
+    extend(val_epochs,
+           call(n.range, subtract(run.val_freq, n.int_1), run.num_epochs, run.val_freq));
     call_kw(plt(n.plot), n.kw_label, val_epochs, run.val_losses, n.val_loss_legend);
     label_axes(n.epochs_axis, n.loss_axis, n.loss_title);
     call(plt(n.legend));

@@ -24,10 +24,10 @@ void evaluate_test_set(Run &run) {
         }
     });
     run.accuracy = call(global(n.accuracy_score), run.test_true, run.test_preds);
-    run.recall = call_kw(global(n.recall_score), n.kw_average, run.test_true, run.test_preds,
-                         n.weighted);
-    run.precision = call_kw(global(n.precision_score), n.kw_average, run.test_true,
-                            run.test_preds, n.weighted);
+    run.recall =
+        call_kw(global(n.recall_score), n.kw_average, run.test_true, run.test_preds, n.weighted);
+    run.precision =
+        call_kw(global(n.precision_score), n.kw_average, run.test_true, run.test_preds, n.weighted);
 
     py::dict info;
     info[n.train_losses] = run.train_losses;
@@ -37,8 +37,8 @@ void evaluate_test_set(Run &run) {
     run.info = std::move(info);
 
     print_line(concat({n.test_accuracy_label, format(run.accuracy, n.spec_6f), n.recall_label,
-                  format(run.recall, n.spec_6f), n.precision_label,
-                  format(run.precision, n.spec_6f)}));
+                       format(run.recall, n.spec_6f), n.precision_label,
+                       format(run.precision, n.spec_6f)}));
 }
 
 }  // namespace duzer

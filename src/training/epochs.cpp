@@ -40,7 +40,7 @@ void train_network(Run &run) {
     const Names &n = names();
     auto [initial_loss, initial_acc] = validation_pass(run);
     print_line(concat({n.initial_validation, format(initial_loss, n.spec_4f), n.val_acc_sep,
-                  format(initial_acc, n.spec_4f)}));
+                       format(initial_acc, n.spec_4f)}));
 
     py::object epochs = get_iter(call(n.range, run.num_epochs));
     while (py::object epoch = next(epochs)) {
@@ -49,15 +49,15 @@ void train_network(Run &run) {
         append(run.train_accuracies, train_acc);
         py::object number = format(add(epoch, n.int_1), n.empty);
         py::object total = format(run.num_epochs, n.empty);
-        print_line(concat({n.epoch_open, number, n.slash, total, n.train_loss_sep,
-                      format(train_loss, n.spec_4f), n.train_acc_sep,
-                      format(train_acc, n.spec_4f)}));
+        print_line(
+            concat({n.epoch_open, number, n.slash, total, n.train_loss_sep,
+                    format(train_loss, n.spec_4f), n.train_acc_sep, format(train_acc, n.spec_4f)}));
         if (equals(remainder(add(epoch, n.int_1), run.val_freq), n.int_0)) {
             auto [val_loss, val_acc] = validation_pass(run);
-            print_line(concat({n.epoch_open, format(add(epoch, n.int_1), n.empty), n.slash,
-                          format(run.num_epochs, n.empty), n.val_loss_sep,
-                          format(val_loss, n.spec_4f), n.val_acc_sep,
-                          format(val_acc, n.spec_4f)}));
+            print_line(
+                concat({n.epoch_open, format(add(epoch, n.int_1), n.empty), n.slash,
+                        format(run.num_epochs, n.empty), n.val_loss_sep,
+                        format(val_loss, n.spec_4f), n.val_acc_sep, format(val_acc, n.spec_4f)}));
         }
         call_method(run.lr_scheduler, n.step);
     }
