@@ -6,7 +6,7 @@ PY := $(VENV)/bin/python
 PIP := $(PY) -m pip
 STAMP := $(VENV)/.deps-stamp
 
-.PHONY: install demo test lint format sanitize bench clean
+.PHONY: install demo test lint format sanitize bench clean display-tools
 
 $(STAMP): constraints.txt pyproject.toml
 	test -x $(PY) || $(PYTHON) -m venv $(VENV)
@@ -21,7 +21,17 @@ install: $(STAMP)
 demo: install
 	MPLBACKEND=Agg $(PY) examples/demo.py
 
-test: install
+# Xvfb and xdotool run the real-window figure test; installed when missing and root.
+display-tools:
+	@if command -v Xvfb >/dev/null 2>&1 && command -v xdotool >/dev/null 2>&1; then :; \
+	elif [ "$$(id -u)" = 0 ] && command -v apt-get >/dev/null 2>&1; then \
+		apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq xvfb xdotool; \
+	else \
+		echo "note: Xvfb/xdotool missing; the real-window figure test needs them" \
+			"(as root: apt-get install xvfb xdotool)"; \
+	fi
+
+test: install display-tools
 	$(PY) -m pytest -q
 
 lint: $(STAMP)

@@ -97,7 +97,8 @@ PyObject *Names::*const kParams[] = {&Names::dataX,   &Names::dataY,        &Nam
                                      &Names::cLayer,  &Names::poolingLayer, &Names::fcLayer,
                                      &Names::options, &Names::setting};
 
-const interp::FunctionSpec kFunClassCNNs = {"FunClassCNNs", kParams, 8, fun_class_cnns};
+const interp::FunctionSpec kFunClassCNNs = {"FunClassCNNs", &Names::FunClassCNNs, kParams, 8,
+                                            fun_class_cnns};
 
 void bind(py::handle ns, const char *name, py::handle value) {
     interp::check(PyDict_SetItemString(ns.ptr(), name, value.ptr()));

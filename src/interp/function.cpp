@@ -236,12 +236,11 @@ bool ready_function_type() noexcept {
 
 py::object new_function(const FunctionSpec &spec, py::handle qualname, py::handle doc,
                         PyObject *scope) {
-    py::object name = steal(PyUnicode_InternFromString(spec.name));
     auto *self = PyObject_GC_New(Function, function_type);
     if (self == nullptr) throw py::error_already_set();
     self->vectorcall = function_vectorcall;
     self->spec = &spec;
-    self->name = name.release().ptr();
+    self->name = Py_NewRef(names().*(spec.name_object));
     self->qualname = Py_NewRef(qualname.ptr());
     self->module = Py_NewRef(names().module_name);
     self->doc = Py_NewRef(doc.ptr());

@@ -15,7 +15,8 @@ using FunctionBody = py::object (*)(Function &self, PyObject *const *args);
 
 /// What never changes between instances of one function.
 struct FunctionSpec {
-    const char *name;                 ///< `__name__`, also used in argument errors
+    const char *name;                 ///< `__name__` as text, for argument errors
+    PyObject *Names::*name_object;    ///< `__name__`, interned
     PyObject *Names::*const *params;  ///< parameter names, in signature order
     Py_ssize_t nparams;               ///< at most `kMaxParams`
     FunctionBody body;

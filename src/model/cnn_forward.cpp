@@ -45,7 +45,8 @@ PyObject *Names::*const kForwardParams[] = {&Names::self, &Names::x};
 
 }  // namespace
 
-const FunctionSpec kCnnProbe = {"get_conv_output_size", kProbeParams, 1, cnn_probe};
-const FunctionSpec kCnnForward = {"forward", kForwardParams, 2, cnn_forward};
+const FunctionSpec kCnnProbe = {"get_conv_output_size", &Names::get_conv_output_size, kProbeParams,
+                                1, cnn_probe};
+const FunctionSpec kCnnForward = {"forward", &Names::forward, kForwardParams, 2, cnn_forward};
 
 }  // namespace duzer

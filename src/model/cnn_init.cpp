@@ -97,6 +97,6 @@ PyObject *Names::*const kInitParams[] = {&Names::self, &Names::cLayer, &Names::p
 
 }  // namespace
 
-const FunctionSpec kCnnInit = {"__init__", kInitParams, 5, cnn_init};
+const FunctionSpec kCnnInit = {"__init__", &Names::__init__, kInitParams, 5, cnn_init};
 
 }  // namespace duzer
