@@ -42,3 +42,44 @@ format: $(STAMP)
 
 clean:
 	rm -rf build $(VENV)
+
+# Glue cost of the module against the same procedure in plain Python, on a
+# RelWithDebInfo build of its own (function names for callgrind); figures and
+# JSON in bench/out/. The callgrind step runs when valgrind is installed.
+BENCH_BUILD := build/bench
+bench: install
+	cmake -S . -B $(BENCH_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+		-DPython_EXECUTABLE=$(abspath $(PY)) -Dpybind11_DIR=$$($(PY) -m pybind11 --cmakedir) \
+		-DCMAKE_MAKE_PROGRAM=$(abspath $(VENV)/bin/ninja) >/dev/null
+	cmake --build $(BENCH_BUILD)
+	PYTHONPATH=$(BENCH_BUILD) MPLBACKEND=Agg $(PY) bench/run_bench.py
+	@if command -v valgrind >/dev/null 2>&1 && command -v callgrind_control >/dev/null 2>&1; then \
+		PYTHONPATH=$(BENCH_BUILD) MPLBACKEND=Agg $(PY) bench/callgrind_glue.py; \
+	else \
+		echo "note: valgrind not found, callgrind step skipped (as root: apt-get install valgrind)"; \
+	fi
+
+# The module built with AddressSanitizer and UndefinedBehaviorSanitizer into
+# build/asan, and the whole test suite run against it. The interpreter is not
+# instrumented, so the sanitizer runtimes are preloaded; every process the tests
+# start inherits them. Compilers and X tools leak by design, so the leak check
+# at exit is off and only interpreters turn it back on (tests/sanitizer/
+# sitecustomize.py). Leak stacks are cut to the allocating frame so that the
+# suppressions (interpreter and third-party libraries) cannot hide a block
+# that duZER allocated. Thread-local storage is not scanned (use_tls=0): with
+# Tk's and OpenMP's threads alive at exit, scanning their dynamic TLS crashes
+# the leak checker's tracer now and then.
+ASAN_DIR := build/asan
+SANITIZER_RUNTIMES = $(shell gcc -print-file-name=libasan.so) $(shell gcc -print-file-name=libubsan.so)
+SANITIZE_ASAN_OPTIONS := detect_leaks=1:malloc_context_size=2:allocator_may_return_null=1:detect_odr_violation=0:protect_shadow_gap=0
+SANITIZE_LSAN_OPTIONS := leak_check_at_exit=0:use_tls=0:suppressions=$(CURDIR)/tests/sanitizer/lsan.supp:print_suppressions=0
+SANITIZE_UBSAN_OPTIONS := print_stacktrace=1:halt_on_error=1
+
+sanitize: $(STAMP)
+	cmake -S . -B $(ASAN_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDUZER_SANITIZE=ON \
+		-DPython_EXECUTABLE=$(abspath $(PY)) -Dpybind11_DIR="$$($(PY) -m pybind11 --cmakedir)" \
+		-DCMAKE_MAKE_PROGRAM=$(abspath $(VENV)/bin/ninja)
+	cmake --build $(ASAN_DIR)
+	LD_PRELOAD="$(SANITIZER_RUNTIMES)" ASAN_OPTIONS=$(SANITIZE_ASAN_OPTIONS) \
+		LSAN_OPTIONS=$(SANITIZE_LSAN_OPTIONS) UBSAN_OPTIONS=$(SANITIZE_UBSAN_OPTIONS) \
+		PYTHONPATH=$(ASAN_DIR):$(CURDIR)/tests/sanitizer $(PY) -m pytest -q $(PYTEST_ARGS)

@@ -20,7 +20,10 @@ namespace {
 
 void unpack_into(py::handle value, py::object *out, Py_ssize_t count) {
     PyObject *v = value.ptr();
-    if (PyTuple_CheckExact(v) || PyList_CheckExact(v)) {
+    // Tuples, lists and tuple subclasses that keep the tuple's iteration (the
+    // result types of torch's reductions) are read by size: iterating them
+    // would yield the same items.
+    if (PyList_CheckExact(v) || (PyTuple_Check(v) && Py_TYPE(v)->tp_iter == PyTuple_Type.tp_iter)) {
         const Py_ssize_t size = PySequence_Fast_GET_SIZE(v);
         if (size > count) raise_too_many(count);
         if (size < count) raise_need_more(size);

@@ -16,11 +16,12 @@ void evaluate_test_set(Run &run) {
     run.test_preds = new_list();
     run.test_true = new_list();
     with_block(call(attr(global(n.torch), n.no_grad)), [&] {
+        BatchLocals b;
         py::object batches = get_iter(run.test_loader);
         while (py::object batch = next(batches)) {
-            auto [data, labels] = unpack<2>(batch);
-            py::object outputs = call(run.model, data);
-            record_batch(outputs, labels, run.test_preds, run.test_true);
+            b.unpack_batch(batch);
+            b.outputs = call(run.model, b.data);
+            record_batch(b, run.test_preds, run.test_true);
         }
     });
     run.accuracy = call(global(n.accuracy_score), run.test_true, run.test_preds);

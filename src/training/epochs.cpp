@@ -18,16 +18,17 @@ std::pair<py::object, py::object> train_epoch(Run &run) {
     py::object train_loss = py::reinterpret_borrow<py::object>(n.float_0);
     py::object train_preds = new_list();
     py::object train_true = new_list();
+    BatchLocals b;
     py::object batches = get_iter(run.train_loader);
     while (py::object batch = next(batches)) {
-        auto [data, labels] = unpack<2>(batch);
+        b.unpack_batch(batch);
         call_method(run.optimizer, n.zero_grad);
-        py::object outputs = call(run.model, data);
-        py::object loss = call(run.criterion, outputs, labels);
-        call_method(loss, n.backward);
+        b.outputs = call(run.model, b.data);
+        b.loss = call(run.criterion, b.outputs, b.labels);
+        call_method(b.loss, n.backward);
         call_method(run.optimizer, n.step);
-        accumulate_loss(train_loss, loss, data);
-        record_batch(outputs, labels, train_preds, train_true);
+        accumulate_loss(train_loss, b.loss, b.data);
+        record_batch(b, train_preds, train_true);
     }
     average_over_dataset(train_loss, run.train_loader);
     py::object train_acc = call(global(n.accuracy_score), train_true, train_preds);

@@ -7,15 +7,33 @@
 
 namespace duzer {
 
+/// A batch's loop variables. Like the names of a Python loop body they stay
+/// bound until the next batch rebinds them, so the batch's autograd graph is
+/// released while the next one is built, not before (freeing it early makes
+/// the next forward pass rebuild the gradient accumulators).
+struct BatchLocals {
+    py::object data, labels, outputs, loss, maxima, preds;
+
+    /// `data, labels = batch`
+    void unpack_batch(py::handle batch) {
+        py::object items[2];
+        interp::unpack_into(batch, items, 2);
+        data = std::move(items[0]);
+        labels = std::move(items[1]);
+    }
+};
+
 /// `_, preds = torch.max(outputs, 1)`, then both lists extended with the
 /// batch's predicted and true class indices as NumPy arrays.
-inline void record_batch(py::handle outputs, py::handle labels, py::handle preds_list,
-                         py::handle true_list) {
+inline void record_batch(BatchLocals &b, py::handle preds_list, py::handle true_list) {
     using namespace interp;
     const Names &n = names();
-    auto [maxima, preds] = unpack<2>(call_method(global(n.torch), n.max, outputs, n.int_1));
-    extend(preds_list, call_method(call_method(preds, n.cpu), n.numpy));
-    extend(true_list, call_method(call_method(labels, n.cpu), n.numpy));
+    py::object items[2];
+    unpack_into(call_method(global(n.torch), n.max, b.outputs, n.int_1), items, 2);
+    b.maxima = std::move(items[0]);
+    b.preds = std::move(items[1]);
+    extend(preds_list, call_method(call_method(b.preds, n.cpu), n.numpy));
+    extend(true_list, call_method(call_method(b.labels, n.cpu), n.numpy));
 }
 
 /// `loss.item() * data.size(0)` added to the running float `total`.

@@ -15,13 +15,14 @@ std::pair<py::object, py::object> validation_pass(Run &run) {
     py::object val_preds = new_list();
     py::object val_true = new_list();
     with_block(call(attr(global(n.torch), n.no_grad)), [&] {
+        BatchLocals b;
         py::object batches = get_iter(run.val_loader);
         while (py::object batch = next(batches)) {
-            auto [data, labels] = unpack<2>(batch);
-            py::object outputs = call(run.model, data);
-            py::object loss = call(run.criterion, outputs, labels);
-            accumulate_loss(val_loss, loss, data);
-            record_batch(outputs, labels, val_preds, val_true);
+            b.unpack_batch(batch);
+            b.outputs = call(run.model, b.data);
+            b.loss = call(run.criterion, b.outputs, b.labels);
+            accumulate_loss(val_loss, b.loss, b.data);
+            record_batch(b, val_preds, val_true);
         }
     });
     average_over_dataset(val_loss, run.val_loader);

@@ -1,0 +1,408 @@
+"""Loading the module: one module object per process, the namespace it binds,
+the Matplotlib defaults it changes, and how a failed or refused load looks.
+
+Checks that need a process of their own (first import, sub-interpreters,
+missing packages, a build for another Python version) run in a subprocess
+that reports what it saw as JSON on its last output line.
+"""
+
+import builtins
+import importlib
+import importlib.util
+import json
+import os
+import shutil
+import subprocess
+import sys
+import textwrap
+from pathlib import Path
+
+import matplotlib.pyplot as plt
+import numpy as np
+import pytest
+import seaborn
+import sklearn.metrics
+import sklearn.model_selection
+import torch
+import torch.utils.data
+
+import duZER
+
+PACKAGES = ["numpy", "torch", "sklearn", "matplotlib", "seaborn"]
+# What the module's first import statement for each package imports.
+FIRST_IMPORT = {"numpy": "numpy", "torch": "torch", "sklearn": "sklearn.model_selection",
+                "matplotlib": "matplotlib.pyplot", "seaborn": "seaborn"}
+# The names the exec step binds, in binding order.
+BOUND = ["__builtins__", "np", "torch", "nn", "optim", "DataLoader", "TensorDataset", "train_test_split",
+         "accuracy_score", "recall_score", "precision_score", "confusion_matrix", "plt", "sns", "FunClassCNNs",
+         "__test__"]
+INTERPRETER_CHANGE = ("Interpreter change detected - this module can only be loaded into one interpreter per "
+                      "process.")
+VERSION_MISMATCH = "compile time Python version 3.12 of module 'duZER' does not match runtime version 3.11"
+
+
+class Stop(Exception):
+    """Raised by stand-ins to end a call at a known point."""
+
+
+class Tripwire:
+    """Any use of it (attribute, call) raises Stop naming what was used."""
+
+    def __init__(self, label):
+        self.label = label
+
+    def __getattr__(self, name):
+        raise Stop(f"{self.label}.{name}")
+
+    def __call__(self, *args, **kwargs):
+        raise Stop(self.label)
+
+
+def run_python(code, *options, timeout=300):
+    """Runs `code` in a fresh interpreter; returns the JSON of its last stdout line."""
+    proc = subprocess.run([sys.executable, *options, "-c", textwrap.dedent(code)], capture_output=True, text=True,
+                          env=dict(os.environ), timeout=timeout)
+    assert proc.returncode == 0, f"exit {proc.returncode}\n{proc.stdout[-3000:]}\n{proc.stderr[-3000:]}"
+    return json.loads(proc.stdout.strip().splitlines()[-1])
+
+
+def tiny_args():
+    rng = np.random.default_rng(5)
+    return [rng.random((60, 1, 8, 8)), np.arange(60) % 3, [0.6, 0.2, 0.2], [[3, 3, 2, 1, 1]],
+            [["maxPooling2dLayer", 2, 2, 2, 0]], [4], {"MaxEpochs": 0}, {"deviceSel": "cpu"}]
+
+
+# --- one module object per process -------------------------------------------------------------------------------
+
+
+def import_after_removal(monkeypatch):
+    monkeypatch.delitem(sys.modules, "duZER")
+    return importlib.import_module("duZER")
+
+
+def module_from_spec(monkeypatch):
+    module = importlib.util.module_from_spec(duZER.__spec__)
+    duZER.__spec__.loader.exec_module(module)
+    return module
+
+
+REIMPORTS = {
+    "import after removal from sys.modules": import_after_removal,
+    "importlib.reload": lambda monkeypatch: importlib.reload(duZER),
+    "module_from_spec and exec_module": module_from_spec,
+}
+
+
+@pytest.mark.parametrize("how", REIMPORTS)
+def test_loading_again_gives_the_same_module_and_runs_nothing(how, monkeypatch):
+    function, test_dict = duZER.FunClassCNNs, duZER.__test__
+    # Anything the exec step would redo shows up as an undone change here.
+    marker = object()
+    monkeypatch.setattr(duZER, "np", marker)
+    monkeypatch.setitem(plt.rcParams, "font.family", ["DejaVu Serif"])
+    monkeypatch.setitem(plt.rcParams, "axes.unicode_minus", True)
+
+    module = REIMPORTS[how](monkeypatch)
+
+    assert module is duZER
+    assert sys.modules["duZER"] is duZER
+    assert duZER.np is marker
+    assert duZER.FunClassCNNs is function and duZER.__test__ is test_dict
+    assert plt.rcParams["font.family"] == ["DejaVu Serif"]
+    assert plt.rcParams["axes.unicode_minus"] is True
+
+
+def test_namespace_binds_the_packages():
+    expected = {
+        "np": np, "torch": torch, "nn": torch.nn, "optim": torch.optim, "DataLoader": torch.utils.data.DataLoader,
+        "TensorDataset": torch.utils.data.TensorDataset,
+        "train_test_split": sklearn.model_selection.train_test_split,
+        "accuracy_score": sklearn.metrics.accuracy_score, "recall_score": sklearn.metrics.recall_score,
+        "precision_score": sklearn.metrics.precision_score, "confusion_matrix": sklearn.metrics.confusion_matrix,
+        "plt": plt, "sns": seaborn, "__builtins__": builtins,
+    }
+    namespace = vars(duZER)
+    wrong = {name: namespace.get(name) for name, obj in expected.items() if namespace.get(name) is not obj}
+    assert not wrong
+    assert type(duZER.__test__) is dict and duZER.__test__ == {}
+    assert duZER.__doc__ is None
+    assert duZER.__name__ == "duZER"
+    assert duZER.__file__ == duZER.__spec__.origin
+    assert duZER.__loader__ is duZER.__spec__.loader
+    assert duZER.__package__ == ""
+    assert "__path__" not in namespace
+    assert set(namespace) == set(BOUND) | {"__name__", "__doc__", "__package__", "__loader__", "__spec__",
+                                           "__file__"}
+
+
+# --- names looked up at each use ---------------------------------------------------------------------------------
+
+
+@pytest.mark.parametrize("name", ["np", "torch", "train_test_split"])
+def test_module_names_are_looked_up_at_each_use_then_in_builtins(name, monkeypatch, capsys):
+    args = tiny_args()
+    monkeypatch.delattr(duZER, name)
+    with pytest.raises(NameError) as missing:
+        duZER.FunClassCNNs(*args)
+    assert str(missing.value) == f"name '{name}' is not defined"
+
+    monkeypatch.setattr(builtins, name, Tripwire(f"builtins.{name}"), raising=False)
+    with pytest.raises(Stop, match=f"^builtins.{name}"):
+        duZER.FunClassCNNs(*args)
+
+    monkeypatch.setattr(duZER, name, Tripwire(f"duZER.{name}"), raising=False)
+    with pytest.raises(Stop, match=f"^duZER.{name}"):
+        duZER.FunClassCNNs(*args)
+    capsys.readouterr()
+
+
+# --- first import, sub-interpreters --------------------------------------------------------------------------------
+
+
+def test_first_import_sets_matplotlib_defaults_and_refuses_sub_interpreters():
+    seen = run_python("""
+        import json, os, sys
+        import matplotlib.pyplot as plt
+
+        real = plt.rcParams
+
+        class Recorder:
+            sets = []
+            def __setitem__(self, key, value):
+                self.sets.append([key, type(value).__name__, value])
+                real[key] = value
+            def __getitem__(self, key):
+                return real[key]
+            def __getattr__(self, name):
+                return getattr(real, name)
+
+        plt.rcParams = Recorder()
+        import duZER
+        plt.rcParams = real
+        after = [real["font.family"], real["axes.unicode_minus"]]
+
+        import _xxsubinterpreters as subinterpreters
+        read_end, write_end = os.pipe()
+        attempt = (
+            "import os\\n"
+            "try:\\n"
+            "    import duZER\\n"
+            "except BaseException as error:\\n"
+            "    os.write(%d, (type(error).__name__ + '|' + str(error) + '\\\\n').encode())\\n"
+            "else:\\n"
+            "    os.write(%d, b'imported\\\\n')\\n" % (write_end, write_end))
+        for _ in range(2):
+            sub = subinterpreters.create()
+            subinterpreters.run_string(sub, attempt)
+            subinterpreters.destroy(sub)
+        os.close(write_end)
+        with os.fdopen(read_end) as results:
+            outcomes = results.read().splitlines()
+        import duZER as again
+        print(json.dumps(dict(sets=Recorder.sets, after=after, outcomes=outcomes,
+                              same=again is duZER and sys.modules["duZER"] is duZER)))
+    """)
+    assert seen["sets"] == [["font.family", "str", "SimHei"], ["axes.unicode_minus", "bool", False]]
+    assert seen["after"] == [["SimHei"], False]
+    assert seen["outcomes"] == [f"ImportError|{INTERPRETER_CHANGE}"] * 2
+    assert seen["same"]
+
+
+def test_create_step_copies_the_spec_and_exec_refuses_a_second_module():
+    seen = run_python(f"""
+        import _imp, json, sys
+        from types import SimpleNamespace
+
+        origin = {duZER.__spec__.origin!r}
+        reads = []
+
+        class LoggingSpec:
+            def __init__(self, **attributes):
+                self.__dict__.update(attributes)
+            def __getattribute__(self, name):
+                if not name.startswith("__"):
+                    reads.append(name)
+                return object.__getattribute__(self, name)
+
+        class BrokenParent:
+            name, origin, loader = "duZER", origin, None
+            @property
+            def parent(self):
+                raise LookupError("parent unavailable")
+
+        def namespace(module):
+            return {{key: repr(value) for key, value in vars(module).items() if key != "__spec__"}}
+
+        loader = object()
+        bare = _imp.create_dynamic(SimpleNamespace(name="duZER", origin=origin))
+        full = _imp.create_dynamic(LoggingSpec(name="duZER", origin=origin, loader=loader, parent="",
+                                               submodule_search_locations=["pkg-dir"]))
+        no_path = _imp.create_dynamic(SimpleNamespace(name="duZER", origin=origin, loader=loader, parent="pkg",
+                                                      submodule_search_locations=None))
+        try:
+            _imp.create_dynamic(BrokenParent())
+            broken = "no error"
+        except Exception as error:
+            broken = type(error).__name__ + "|" + str(error)
+        assert "duZER" not in sys.modules
+        _imp.exec_dynamic(full)
+        registered = sys.modules.get("duZER") is full
+        recreated = _imp.create_dynamic(SimpleNamespace(name="duZER", origin=origin)) is full
+        try:
+            _imp.exec_dynamic(bare)
+            second_exec = "no error"
+        except Exception as error:
+            second_exec = type(error).__name__ + "|" + str(error)
+        print(json.dumps(dict(
+            distinct=len({{id(bare), id(full), id(no_path)}}) == 3,
+            bare=namespace(bare), full=namespace(full), no_path=namespace(no_path),
+            full_loader=full.__loader__ is loader, reads=reads, broken=broken, registered=registered,
+            recreated=recreated, second_exec=second_exec, bare_untouched="np" not in vars(bare),
+            full_ready=callable(getattr(full, "FunClassCNNs", None)))))
+    """)
+    origin = duZER.__spec__.origin
+    assert seen["distinct"]
+    assert seen["bare"] == {"__name__": "'duZER'", "__doc__": "None", "__package__": "None",
+                            "__loader__": "None", "__file__": repr(origin)}
+    assert seen["no_path"]["__package__"] == "'pkg'" and "__path__" not in seen["no_path"]
+    assert seen["full"]["__path__"] == "['pkg-dir']" and seen["full"]["__package__"] == "''"
+    assert seen["full_loader"]
+    assert seen["reads"][-5:] == ["name", "loader", "origin", "parent", "submodule_search_locations"]
+    assert seen["broken"] == "LookupError|parent unavailable"
+    assert seen["registered"] and seen["recreated"] and seen["full_ready"]
+    assert seen["second_exec"] == ("RuntimeError|Module 'duZER' has already been imported. "
+                                   "Re-initialisation is not supported.")
+    assert seen["bare_untouched"]
+
+
+# --- failed loads --------------------------------------------------------------------------------------------------
+
+
+def test_missing_package_fails_the_import_and_a_later_import_succeeds():
+    seen = run_python(f"""
+        import importlib, json, sys, traceback
+
+        def failure(error):
+            return dict(type=type(error).__name__, message=str(error), name=error.name)
+
+        attempts = []
+        for package, first_import in {FIRST_IMPORT!r}.items():
+            loaded_before = package in sys.modules
+            sys.modules[package] = None
+            try:
+                importlib.import_module(first_import)
+            except ImportError as error:
+                reference = failure(error)
+            try:
+                import duZER
+            except ImportError as error:
+                frames = [frame.name for frame in traceback.extract_tb(error.__traceback__)]
+                attempts.append(dict(package=package, loaded_before=loaded_before, reference=reference,
+                                     got=failure(error), init_frame="init duZER" in frames,
+                                     registered="duZER" in sys.modules))
+            else:
+                attempts.append(dict(package=package, imported=True))
+            del sys.modules[package]
+            if package == "seaborn":
+                import matplotlib
+                defaults = matplotlib.rc_params()
+                rc_after_failure = [[matplotlib.rcParams[key], defaults[key]]
+                                    for key in ("font.family", "axes.unicode_minus")]
+
+        import duZER
+        import matplotlib.pyplot as plt
+        names = list(vars(duZER))
+        print(json.dumps(dict(attempts=attempts, rc_after_failure=rc_after_failure,
+                              rc=[plt.rcParams["font.family"], plt.rcParams["axes.unicode_minus"]],
+                              order=[name for name in names if name in {BOUND!r}],
+                              seaborn=duZER.sns is sys.modules["seaborn"], ready=callable(duZER.FunClassCNNs))))
+    """)
+    for attempt in seen["attempts"]:
+        assert "imported" not in attempt, attempt
+        assert not attempt["loaded_before"], attempt
+        assert attempt["got"] == attempt["reference"], attempt
+        assert attempt["got"]["type"] == "ModuleNotFoundError"
+        assert attempt["got"]["name"] == FIRST_IMPORT[attempt["package"]]
+        assert attempt["init_frame"] and not attempt["registered"], attempt
+    assert [attempt["package"] for attempt in seen["attempts"]] == PACKAGES
+    # seaborn comes before the Matplotlib settings: a failure there leaves them alone.
+    assert all(value == default for value, default in seen["rc_after_failure"])
+    assert seen["rc"] == [["SimHei"], False]
+    assert seen["order"] == BOUND
+    assert seen["seaborn"] and seen["ready"]
+
+
+# --- a build that claims another Python version ----------------------------------------------------------------------
+
+
+def tool(name):
+    beside = Path(sys.executable).parent / name
+    return str(beside) if beside.exists() else shutil.which(name)
+
+
+@pytest.fixture(scope="session")
+def minor_12_build(tmp_path_factory):
+    """The extension built with the compile-time minor version forced to 12."""
+    root = Path(__file__).resolve().parent.parent
+    if not (root / "CMakeLists.txt").is_file() or not (root / "src" / "duZER.cpp").is_file():
+        pytest.skip("the source tree is not available next to the tests")
+    cmake = tool("cmake")
+    if cmake is None:
+        pytest.skip("cmake is not available")
+    try:
+        import pybind11
+    except ImportError:
+        pytest.skip("pybind11 is not available")
+    build = tmp_path_factory.mktemp("duzer-minor-12")
+    configure = [cmake, "-S", str(root), "-B", str(build), "-DCMAKE_BUILD_TYPE=RelWithDebInfo",
+                 f"-DPython_EXECUTABLE={sys.executable}", f"-Dpybind11_DIR={pybind11.get_cmake_dir()}",
+                 "-DDUZER_BUILT_FOR_MINOR=12"]
+    ninja = tool("ninja")
+    if ninja is not None:
+        configure += ["-G", "Ninja", f"-DCMAKE_MAKE_PROGRAM={ninja}"]
+    for command in (configure, [cmake, "--build", str(build)]):
+        proc = subprocess.run(command, capture_output=True, text=True, env=dict(os.environ))
+        assert proc.returncode == 0, f"{' '.join(command)} failed:\n{proc.stdout[-3000:]}\n{proc.stderr[-3000:]}"
+    (library,) = build.glob("duZER*.so")
+    return library.parent
+
+
+VERSION_PROBE = """
+    import json, sys, traceback, warnings
+    sys.path.insert(0, {build!r})
+    packages = {packages!r}
+    seen = []
+
+    def record(message, category, filename, lineno, file=None, line=None):
+        seen.append(dict(message=str(message), category=category.__name__,
+                         loaded=[name for name in packages if name in sys.modules]))
+
+    warnings.showwarning = record
+    try:
+        import duZER
+    except RuntimeWarning as error:
+        frames = [frame.name for frame in traceback.extract_tb(error.__traceback__)]
+        failed = dict(message=str(error), init_frame="init duZER" in frames,
+                      loaded=[name for name in packages if name in sys.modules], registered="duZER" in sys.modules)
+        warnings.simplefilter("ignore", RuntimeWarning)
+        import duZER
+    else:
+        failed = None
+    print(json.dumps(dict(seen=seen, failed=failed, file=duZER.__file__, ready=callable(duZER.FunClassCNNs))))
+"""
+
+
+@pytest.mark.slow
+@pytest.mark.parametrize("as_error", [False, True], ids=["warning", "error"])
+def test_version_mismatch_warns_before_any_package_is_imported(as_error, minor_12_build):
+    code = VERSION_PROBE.format(build=str(minor_12_build), packages=PACKAGES)
+    seen = run_python(code, *(["-W", "error::RuntimeWarning"] if as_error else []))
+    assert seen["file"].startswith(str(minor_12_build))
+    assert seen["ready"]
+    ours = [warning for warning in seen["seen"] if "compile time" in warning["message"]]
+    if as_error:
+        assert ours == []
+        assert seen["failed"] == dict(message=VERSION_MISMATCH, init_frame=True, loaded=[], registered=False)
+    else:
+        assert seen["failed"] is None
+        assert ours == [dict(message=VERSION_MISMATCH, category="RuntimeWarning", loaded=[])]
