@@ -54,7 +54,7 @@ bench: install
 	cmake --build $(BENCH_BUILD)
 	PYTHONPATH=$(BENCH_BUILD) MPLBACKEND=Agg $(PY) bench/run_bench.py
 	@if command -v valgrind >/dev/null 2>&1 && command -v callgrind_control >/dev/null 2>&1; then \
-		PYTHONPATH=$(BENCH_BUILD) MPLBACKEND=Agg $(PY) bench/callgrind_glue.py; \
+		PYTHONPATH=$(BENCH_BUILD) MPLBACKEND=Agg $(PY) bench/callgrind_glue.py --case glue; \
 	else \
 		echo "note: valgrind not found, callgrind step skipped (as root: apt-get install valgrind)"; \
 	fi

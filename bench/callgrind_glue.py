@@ -1,5 +1,8 @@
 #!/usr/bin/env python3
-"""Instructions per call of the glue-bound case under callgrind, duZER against plain Python.
+"""Instructions per call under callgrind, duZER against plain Python.
+
+Two cases: "glue" (tiny samples, batch 2: the per-batch glue dominates) and
+"digits" (the demo's data and network for one epoch: torch's compute does).
 
 One valgrind process starts with instrumentation off, imports everything and
 makes one untimed warm-up call of each implementation (imports and first-call
@@ -11,7 +14,7 @@ Reported: mean instructions per call, their ratio, and the self (exclusive)
 instructions of the functions that live in duZER's shared object, as a share
 of the duZER call.
 
-    PYTHONPATH=build/bench .venv/bin/python bench/callgrind_glue.py
+    PYTHONPATH=build/bench .venv/bin/python bench/callgrind_glue.py [--case glue|digits]
 """
 
 from __future__ import annotations
@@ -32,8 +35,21 @@ OUT_DIR = HERE / "out"
 WINDOWS = ("empty", "duZER.1", "python.1", "python.2", "duZER.2")
 IMPLS = ("duZER", "python")
 RECURSION_MARK = re.compile(r"'\d+$")
-# Smaller than the timed glue case: valgrind runs it some 50 times slower.
-CASE = {"n": 128, "epochs": 2}
+# Smaller than the timed cases: valgrind runs a call some 50 times slower.
+# "glue": per-batch glue dominates; "digits": the demo's data and network, one
+# epoch, where torch's compute dominates.
+CASES = {
+    "glue": "128 x 1 x 4 x 4, batch 2, 2 epochs, validation every epoch",
+    "digits": "1797 x 1 x 8 x 8 digits, batch 64, demo network, 1 epoch",
+}
+
+
+def case_args(case: str) -> tuple:
+    import run_bench
+
+    if case == "glue":
+        return run_bench.glue_args(128, 2)
+    return run_bench.digits_args(epochs=1)
 
 
 # --------------------------------------------------------------------------- inside valgrind
@@ -54,13 +70,13 @@ def control(*flags: str) -> None:
         sys.exit(f"callgrind_control {' '.join(flags)} failed: {text.strip()}")
 
 
-def inner(reference: Path) -> None:
+def inner(reference: Path, case: str) -> None:
     sys.path.insert(0, str(HERE))
     import run_bench
 
     run_bench.setup_process(1)
     impls = run_bench.load_implementations(reference)
-    args = run_bench.glue_args(CASE["n"], CASE["epochs"])
+    args = case_args(case)
     for fn in impls.values():
         run_bench.run_quiet(fn, args)
     import gc
@@ -157,24 +173,25 @@ def main() -> None:
     ap.add_argument("--json", type=Path, default=OUT_DIR / "latest.json",
                     help="merged into this file under the key 'callgrind'")
     ap.add_argument("--top", type=int, default=15)
+    ap.add_argument("--case", choices=sorted(CASES), default="glue")
     ap.add_argument("--reference", type=Path, default=HERE.parent / "tests" / "reference.py",
                     help="the plain-Python procedure")
     a = ap.parse_args()
     if a.inner:
-        inner(a.reference)
+        inner(a.reference, a.case)
         return
     if shutil.which("valgrind") is None or shutil.which("callgrind_control") is None:
         print("callgrind_glue: valgrind/callgrind_control not found; skipped")
         return
 
     OUT_DIR.mkdir(parents=True, exist_ok=True)
-    for old in OUT_DIR.glob("callgrind.glue.*"):
+    for old in OUT_DIR.glob(f"callgrind.{a.case}.*"):
         old.unlink()
-    base = OUT_DIR / "callgrind.glue"
+    base = OUT_DIR / f"callgrind.{a.case}"
     env = dict(os.environ, MPLBACKEND="Agg")
     cmd = ["valgrind", "--tool=callgrind", "--instr-atstart=no",
            f"--callgrind-out-file={base}.%p", sys.executable, str(Path(__file__).resolve()),
-           "--inner", "--reference", str(a.reference)]
+           "--inner", "--case", a.case, "--reference", str(a.reference)]
     t0 = time.perf_counter()
     proc = subprocess.run(cmd, env=env, capture_output=True, text=True)
     elapsed = time.perf_counter() - t0
@@ -184,7 +201,7 @@ def main() -> None:
     info = json.loads(proc.stdout.strip().splitlines()[-1])
 
     so_name = find_duzer_object()
-    dumps = sorted((p for p in OUT_DIR.glob("callgrind.glue.*.*")),
+    dumps = sorted((p for p in OUT_DIR.glob(f"callgrind.{a.case}.*.*")),
                    key=lambda p: int(p.suffix[1:]))
     parsed = {}
     for p in dumps:
@@ -220,8 +237,7 @@ def main() -> None:
     top = sorted(own.items(), key=lambda kv: -kv[1])[: a.top]
     batches = info["batches_per_call"]
     res = {
-        "case": f"{CASE['n']} x 1 x 4 x 4, batch 2, {CASE['epochs']} epochs, "
-                f"validation every epoch ({batches} batches per call)",
+        "case": f"{CASES[a.case]} ({batches} batches per call)",
         "batches_per_call": batches,
         "switch_cost_ir": floor,
         "duZER_ir": round(net["duZER"]),
@@ -244,7 +260,7 @@ def main() -> None:
         "elapsed_s": round(elapsed, 1),
     }
 
-    print(f"\ncallgrind, glue case ({res['case']}); switching on/off costs {floor:,} Ir,"
+    print(f"\ncallgrind, {a.case} case ({res['case']}); switching on/off costs {floor:,} Ir,"
           " subtracted")
     for i in IMPLS:
         each = ", ".join(f"{v:,}" for v in calls[i])
@@ -270,10 +286,11 @@ def main() -> None:
             merged = json.loads(a.json.read_text())
         except ValueError:
             merged = {}
-    merged["callgrind"] = res
+    key = "callgrind" if a.case == "glue" else f"callgrind_{a.case}"
+    merged[key] = res
     a.json.parent.mkdir(parents=True, exist_ok=True)
     a.json.write_text(json.dumps(merged, indent=1) + "\n")
-    print(f"written {a.json} (key 'callgrind')")
+    print(f"written {a.json} (key '{key}')")
 
 
 if __name__ == "__main__":

@@ -272,10 +272,21 @@ def test_rebinding_builtin_print_does_not_redirect_the_lines(monkeypatch, capsys
 @pytest.mark.gpu
 @pytest.mark.skipif(not torch.cuda.is_available(), reason="needs a CUDA device")
 def test_real_cuda_run(capsys):
-    accuracy, recall, precision, model, info = duZER.FunClassCNNs(*tiny_args({"seed": 1}))
+    """On a real GPU the whole call runs on `cuda:<current>` and trains as
+    the CPU does: the weights start from the same draws and the batches come
+    in the same order, so only floating-point summation order differs."""
+    accuracy, recall, precision, model, info = duZER.FunClassCNNs(*tiny_args({"seed": 1}, 3))
     first = capsys.readouterr().out.split("\n")[0]
-    assert first.startswith("当前设备为：cuda:")
-    assert first == f"当前设备为：cuda:{torch.cuda.current_device()}---{torch.cuda.get_device_name(0)}"
-    parameters = list(model.parameters())
-    assert parameters and all(p.is_cuda for p in parameters)
+    index = torch.cuda.current_device()
+    assert first == f"当前设备为：cuda:{index}---{torch.cuda.get_device_name(0)}"
+    tensors = list(model.parameters()) + list(model.buffers())
+    assert tensors and all(t.device == torch.device("cuda", index) for t in tensors)
 
+    cpu = duZER.FunClassCNNs(*tiny_args({"seed": 1, "deviceSel": "cpu"}, 3))
+    capsys.readouterr()
+    for key in ("train_losses", "val_losses"):
+        assert np.allclose(info[key], cpu[4][key], rtol=1e-3, atol=1e-4), key
+    cpu_state = cpu[3].state_dict()
+    for name, tensor in model.state_dict().items():
+        assert torch.allclose(tensor.cpu(), cpu_state[name], rtol=1e-3, atol=1e-4), name
+    assert abs(accuracy - cpu[0]) <= 1 / 12
