@@ -14,6 +14,7 @@ import logging
 import os
 import sys
 import time
+import warnings
 from pathlib import Path
 
 os.environ.setdefault("MPLBACKEND", "Agg")
@@ -35,8 +36,13 @@ CJK_FONT_FILES = [
 FIGURE_NAMES = ["1-training-curves.png", "2-true-vs-predicted.png", "3-confusion-matrix.png"]
 
 
-def add_cjk_fallback() -> None:
-    """Append the first installed CJK font to the font family list set by duZER."""
+def add_cjk_fallback() -> bool:
+    """Append the first installed CJK font to the font family list set by duZER.
+
+    Returns False when none is installed: the Chinese labels then draw as
+    empty boxes, and matplotlib's one warning per missing glyph is silenced in
+    favour of a single note.
+    """
     for path in CJK_FONT_FILES:
         if os.path.exists(path):
             font_manager.fontManager.addfont(path)
@@ -44,7 +50,9 @@ def add_cjk_fallback() -> None:
             family = list(plt.rcParams["font.family"])
             if name not in family:
                 plt.rcParams["font.family"] = family + [name]
-            return
+            return True
+    warnings.filterwarnings("ignore", message="Glyph .* missing from font", category=UserWarning)
+    return False
 
 
 def save_figures(folder: Path) -> list[Path]:
@@ -62,7 +70,7 @@ def main() -> None:
     # "SimHei" stays first in the family list; where it is not installed,
     # matplotlib would log one line per text drawn before falling back.
     logging.getLogger("matplotlib.font_manager").setLevel(logging.ERROR)
-    add_cjk_fallback()
+    has_cjk_font = add_cjk_fallback()
     default_folder = Path(__file__).resolve().parent.parent / "demo-figures"
     folder = Path(sys.argv[1]) if len(sys.argv) > 1 else default_folder
 
@@ -100,6 +108,9 @@ def main() -> None:
         print("figures were shown in windows and closed; none saved")
         return
     saved = save_figures(folder)
+    if not has_cjk_font:
+        print("note: no CJK font installed, the figures' Chinese labels show as boxes"
+              " (Debian: apt-get install fonts-wqy-zenhei)")
     print(f"{len(saved)} figures saved to {folder}")
 
 
