@@ -24,6 +24,8 @@ from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 from hypothesis.extra import numpy as hnp
 
+from hostile import Boom, PickyDict
+
 MIN_EXAMPLES = 500
 EXAMPLE_TIMEOUT_S = 60  # one call hanging this long ends the child with its traceback
 
@@ -34,10 +36,6 @@ Y = np.arange(30) % 3
 
 OK = "result"  # must return the five values
 ANY = "any"  # an exception or the five values
-
-
-class Boom(Exception):
-    """Raised by the hostile hooks; must reach the caller unchanged."""
 
 
 def base():
@@ -62,19 +60,6 @@ def hostile(method, result=Boom):
         return result
 
     return type(f"Hostile{method}", (), {method: hook})()
-
-
-class PickyDict(dict):
-    """A dict whose `get` raises Boom for one key."""
-
-    def __init__(self, data, bad_key):
-        super().__init__(data)
-        self.bad_key = bad_key
-
-    def get(self, key, *default):
-        if key == self.bad_key:
-            raise Boom(key)
-        return super().get(key, *default)
 
 
 class Mapping:

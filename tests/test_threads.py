@@ -10,27 +10,11 @@ import numpy as np
 import pytest
 
 import duZER
+from hostile import Boom, PickyDict
 
 pytestmark = pytest.mark.filterwarnings("ignore::sklearn.exceptions.UndefinedMetricWarning")
 
 JOIN_TIMEOUT_S = 120
-
-
-class Boom(Exception):
-    pass
-
-
-class OptionsFailingOn(dict):
-    """Training options whose `get` raises Boom for one key."""
-
-    def __init__(self, data, key):
-        super().__init__(data)
-        self.key = key
-
-    def get(self, key, *default):
-        if key == self.key:
-            raise Boom(key)
-        return super().get(key, *default)
 
 
 def arguments(seed, options):
@@ -83,7 +67,7 @@ def test_two_concurrent_calls_both_finish(round_, capsys):
 
 @pytest.mark.parametrize("failing_key", ["MiniBatchSize", "MaxEpochs", "LearnRateDropFactor"])
 def test_call_failing_beside_a_running_one(failing_key, capsys):
-    ok, failed = run_together([TRAIN, OptionsFailingOn(TRAIN, failing_key)])
+    ok, failed = run_together([TRAIN, PickyDict(TRAIN, failing_key)])
     assert_result(ok)
     assert isinstance(failed, Boom) and failed.args == (failing_key,)
     capsys.readouterr()
