@@ -1,8 +1,10 @@
 """The public function: its attributes and documentation, argument binding and
 its errors, and how options and settings are read during a call."""
 
+import copy
 import ctypes
 import inspect
+import pickle
 import warnings
 
 import numpy as np
@@ -101,6 +103,27 @@ def test_function_attributes():
     finally:
         del f.note
     assert f.__dict__ == {}
+
+
+def test_module_and_doc_belong_to_each_function():
+    f = duZER.FunClassCNNs
+    assert type(f).__module__ == "duZER"
+    original_doc = f.__doc__
+    try:
+        f.__module__, f.__doc__ = "elsewhere", "other text"
+        assert (f.__module__, f.__doc__) == ("elsewhere", "other text")
+        assert f.__dict__ == {} and type(f).__module__ == "duZER"
+        del f.__module__, f.__doc__
+        assert f.__module__ is None and f.__doc__ is None
+    finally:
+        f.__module__, f.__doc__ = "duZER", original_doc
+    assert inspect.getdoc(f).startswith("使用CNN")
+
+
+def test_pickled_and_copied_by_reference():
+    f = duZER.FunClassCNNs
+    assert pickle.loads(pickle.dumps(f)) is f
+    assert copy.copy(f) is f and copy.deepcopy(f) is f
 
 
 @pytest.mark.parametrize("attribute", ["__name__", "__qualname__"])

@@ -183,6 +183,42 @@ PyObject *get_text_signature(PyObject *op, void *) noexcept {
     });
 }
 
+/// `__module__` is served by the instance, while the type's dictionary keeps
+/// the module's name under that key, so that `type(f).__module__` reads as it
+/// does for any class (a member descriptor there would show through instead).
+/// `__doc__` stays a member: pydoc reads it with `object.__getattribute__`.
+PyObject **instance_slot(PyObject *op, PyObject *name) {
+    PyObject *key = names().__module__;
+    if (name == key || (PyUnicode_Check(name) && PyUnicode_Compare(name, key) == 0))
+        return &reinterpret_cast<Function *>(op)->module;
+    return nullptr;
+}
+
+PyObject *function_getattro(PyObject *op, PyObject *name) noexcept {
+    if (PyObject **slot = instance_slot(op, name)) return Py_NewRef(*slot ? *slot : Py_None);
+    return PyObject_GenericGetAttr(op, name);
+}
+
+/// Any value may be stored; deleting leaves None, as for Python functions.
+int function_setattro(PyObject *op, PyObject *name, PyObject *value) noexcept {
+    if (PyObject **slot = instance_slot(op, name)) {
+        Py_XSETREF(*slot, Py_XNewRef(value));
+        return 0;
+    }
+    return PyObject_GenericSetAttr(op, name, value);
+}
+
+/// Pickled by reference, as Python functions are: the qualified name, looked
+/// up in `__module__` when loaded (so nested functions cannot be pickled).
+PyObject *function_reduce(PyObject *op, PyObject *) noexcept {
+    return Py_NewRef(reinterpret_cast<Function *>(op)->qualname);
+}
+
+PyMethodDef function_methods[] = {
+    {"__reduce__", function_reduce, METH_NOARGS, nullptr},
+    {nullptr, nullptr, 0, nullptr},
+};
+
 PyGetSetDef function_getset[] = {
     {"__name__", get_name, set_name, nullptr, nullptr},
     {"__qualname__", get_qualname, set_qualname, nullptr, nullptr},
@@ -193,7 +229,6 @@ PyGetSetDef function_getset[] = {
 };
 
 PyMemberDef function_members[] = {
-    {"__module__", T_OBJECT, offsetof(Function, module), 0, nullptr},
     {"__doc__", T_OBJECT, offsetof(Function, doc), 0, nullptr},
     {"__globals__", T_OBJECT, offsetof(Function, globals), READONLY, nullptr},
     {"__vectorcalloffset__", T_PYSSIZET, offsetof(Function, vectorcall), READONLY, nullptr},
@@ -210,8 +245,11 @@ PyType_Slot function_slots[] = {
     {Py_tp_traverse, reinterpret_cast<void *>(function_traverse)},
     {Py_tp_clear, reinterpret_cast<void *>(function_clear)},
     {Py_tp_descr_get, reinterpret_cast<void *>(function_descr_get)},
+    {Py_tp_getattro, reinterpret_cast<void *>(function_getattro)},
+    {Py_tp_setattro, reinterpret_cast<void *>(function_setattro)},
     {Py_tp_getset, function_getset},
     {Py_tp_members, function_members},
+    {Py_tp_methods, function_methods},
     {0, nullptr},
 };
 
