@@ -1,5 +1,6 @@
-// One batch's predictions and labels gathered on the host, shared by the
-// training, validation and test passes.
+// A batch's loop variables and the per-batch bookkeeping shared by the
+// training, validation and test passes: predictions and labels gathered on
+// the host, the running loss.
 #pragma once
 
 #include "interp/call.h"
