@@ -1,4 +1,8 @@
-"""Arguments that fail on purpose, shared by the tests that feed them in."""
+"""Exceptions and arguments that fail on purpose, shared by the tests."""
+
+
+class Stop(Exception):
+    """Raised by stand-ins to end a call at a known point."""
 
 
 class Boom(Exception):

@@ -12,6 +12,7 @@ import pytest
 import torch
 
 import duZER
+from hostile import Stop
 
 pytestmark = pytest.mark.filterwarnings("ignore::sklearn.exceptions.UndefinedMetricWarning")
 
@@ -57,10 +58,6 @@ DOC_LINES = [
     (4, "- info: 包含训练过程中的损失和准确率信息的字典"),
     (4, ""),
 ]
-
-
-class Stop(Exception):
-    """Raised by stand-ins to end a call at a known point."""
 
 
 class StopAtSeed(dict):

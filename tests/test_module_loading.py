@@ -27,6 +27,7 @@ import torch
 import torch.utils.data
 
 import duZER
+from hostile import Stop
 
 PACKAGES = ["numpy", "torch", "sklearn", "matplotlib", "seaborn"]
 # What the module's first import statement for each package imports.
@@ -39,10 +40,6 @@ BOUND = ["__builtins__", "np", "torch", "nn", "optim", "DataLoader", "TensorData
 INTERPRETER_CHANGE = ("Interpreter change detected - this module can only be loaded into one interpreter per "
                       "process.")
 VERSION_MISMATCH = "compile time Python version 3.12 of module 'duZER' does not match runtime version 3.11"
-
-
-class Stop(Exception):
-    """Raised by stand-ins to end a call at a known point."""
 
 
 class Tripwire:

@@ -15,6 +15,7 @@ import pytest
 import torch
 
 import duZER
+from hostile import Boom
 
 pytestmark = pytest.mark.filterwarnings("ignore::sklearn.exceptions.UndefinedMetricWarning")
 
@@ -26,10 +27,6 @@ NAMESPACE = ["np", "torch", "nn", "optim", "DataLoader", "TensorDataset", "train
 INTERNED = ["MaxEpochs", "MiniBatchSize", "InitialLearnRate", "ValidationFrequency", "seed", "minmax",
             "deviceSel", "figflag", "gpu", "cpu", "on", "off", "none", "maxPooling2dLayer", "dataX", "setting",
             "train_losses", "val_accuracies"]
-
-
-class Boom(Exception):
-    pass
 
 
 class TorchWithFailingMax:

@@ -9,15 +9,12 @@ import pytest
 import torch
 
 import duZER
+from hostile import Stop
 
 pytestmark = pytest.mark.filterwarnings("ignore::sklearn.exceptions.UndefinedMetricWarning")
 
 CPU_LINE = "当前设备为cpu"
 GPU_HINT = "如果选择使用gpu但显示使用CPU，可能是硬件设备不可用。可以参考下述链接解决:"
-
-
-class Stop(Exception):
-    """Raised by stand-ins to end a call at a known point."""
 
 
 class StopAtGet(dict):

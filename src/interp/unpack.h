@@ -17,4 +17,14 @@ std::array<py::object, N> unpack(py::handle value) {
     return items;
 }
 
+/// `a, b, ... = value` into variables that already exist: all items are taken
+/// first, then the targets are rebound left to right, as the interpreter
+/// stores them.
+template <class... Targets>
+void unpack_assign(py::handle value, Targets &...targets) {
+    auto items = unpack<sizeof...(Targets)>(value);
+    size_t i = 0;
+    ((targets = std::move(items[i++])), ...);
+}
+
 }  // namespace duzer::interp

@@ -16,12 +16,7 @@ struct BatchLocals {
     py::object data, labels, outputs, loss, maxima, preds;
 
     /// `data, labels = batch`
-    void unpack_batch(py::handle batch) {
-        py::object items[2];
-        interp::unpack_into(batch, items, 2);
-        data = std::move(items[0]);
-        labels = std::move(items[1]);
-    }
+    void unpack_batch(py::handle batch) { interp::unpack_assign(batch, data, labels); }
 };
 
 /// `_, preds = torch.max(outputs, 1)`, then both lists extended with the
@@ -29,10 +24,7 @@ struct BatchLocals {
 inline void record_batch(BatchLocals &b, py::handle preds_list, py::handle true_list) {
     using namespace interp;
     const Names &n = names();
-    py::object items[2];
-    unpack_into(call_method(global(n.torch), n.max, b.outputs, n.int_1), items, 2);
-    b.maxima = std::move(items[0]);
-    b.preds = std::move(items[1]);
+    unpack_assign(call_method(global(n.torch), n.max, b.outputs, n.int_1), b.maxima, b.preds);
     extend(preds_list, call_method(call_method(b.preds, n.cpu), n.numpy));
     extend(true_list, call_method(call_method(b.labels, n.cpu), n.numpy));
 }
