@@ -2,8 +2,11 @@
 // FunClassCNNs: argument binding, documentation and the order of stages.
 #include "interp/call.h"
 #include "interp/function.h"
+#include "interp/guard.h"
 #include "interp/imports.h"
 #include "interp/module.h"
+#include "interp/state.h"
+#include "interp/traceback.h"
 #include "model/cnn.h"
 #include "pipeline/device.h"
 #include "pipeline/loaders.h"
@@ -66,10 +69,31 @@ constexpr const char *kDocstring =
     "    - info: 包含训练过程中的损失和准确率信息的字典\n"
     "    ";
 
+/// Runs one stage of the call. An exception leaving it gains one traceback
+/// entry that names the stage (`File "<duZER: scaling>", line 3, in
+/// FunClassCNNs`, the line being the stage's place in the call); the exception
+/// itself is left exactly as raised.
+void stage(Run &run, void (*step)(Run &), const char *where, int number) {
+    try {
+        step(run);
+    } catch (...) {
+        interp::detail::set_error_from_current_exception();
+        interp::add_traceback_entry("FunClassCNNs", where, number);
+        interp::raise_pending();
+    }
+}
+
+/// After the test pass: the figures when `setting.get("figflag", "off") == "on"`.
+void draw_figures_if_asked(Run &run) {
+    const Names &n = names();
+    py::object figflag = interp::get(run.setting, n.figflag, n.off);
+    if (interp::equals(figflag, n.on)) draw_figures(run);
+}
+
 py::object fun_class_cnns(interp::Function &, PyObject *const *args) {
     Run run;
     py::handle dataX = args[0];
-    run.dataY = py::reinterpret_borrow<py::object>(args[1]);
+    run.dataY = interp::borrow(args[1]);
     run.divideR = args[2];
     run.cLayer = args[3];
     run.poolingLayer = args[4];
@@ -80,17 +104,16 @@ py::object fun_class_cnns(interp::Function &, PyObject *const *args) {
     run.scope = interp::new_scope();
     run.vars().set(interp::Scope::dataX, dataX);
 
-    seed_generators(run);
-    scale_samples(run);
-    choose_device(run);
-    prepare_loaders(run);
-    define_cnn_class(run);
-    set_up_training(run);
-    train_network(run);
-    evaluate_test_set(run);
-    if (interp::equals(interp::get(run.setting, names().figflag, names().off), names().on))
-        draw_figures(run);
-    return interp::make_tuple(run.accuracy, run.recall, run.precision, run.model, run.info);
+    stage(run, seed_generators, "<duZER: seeding>", 1);
+    stage(run, scale_samples, "<duZER: scaling>", 2);
+    stage(run, choose_device, "<duZER: device choice>", 3);
+    stage(run, prepare_loaders, "<duZER: data preparation>", 4);
+    stage(run, define_cnn_class, "<duZER: network class>", 5);
+    stage(run, set_up_training, "<duZER: training set-up>", 6);
+    stage(run, train_network, "<duZER: training loop>", 7);
+    stage(run, evaluate_test_set, "<duZER: test evaluation>", 8);
+    stage(run, draw_figures_if_asked, "<duZER: figures>", 9);
+    return interp::new_tuple(run.accuracy, run.recall, run.precision, run.model, run.info);
 }
 
 PyObject *Names::*const kParams[] = {&Names::dataX,   &Names::dataY,        &Names::divideR,
@@ -103,8 +126,6 @@ const interp::FunctionSpec kFunClassCNNs = {"FunClassCNNs", &Names::FunClassCNNs
 void bind(py::handle ns, const char *name, py::handle value) {
     interp::check(PyDict_SetItemString(ns.ptr(), name, value.ptr()));
 }
-
-}  // namespace
 
 void populate_namespace(py::handle module) {
     py::handle ns = PyModule_GetDict(module.ptr());
@@ -126,18 +147,22 @@ void populate_namespace(py::handle module) {
     bind(ns, "plt", interp::import_module("matplotlib.pyplot"));
     bind(ns, "sns", interp::import_module("seaborn"));
     const Names &n = names();
-    py::object rc_params = interp::attr(interp::global(n.plt), n.rcParams);
+    // plt.rcParams["font.family"] = "SimHei"
+    py::object rc_params = interp::global_attr(n.plt, n.rcParams);
     interp::setitem(rc_params, n.font_family, n.SimHei);
-    rc_params = interp::attr(interp::global(n.plt), n.rcParams);
+    // plt.rcParams["axes.unicode_minus"] = False
+    rc_params = interp::global_attr(n.plt, n.rcParams);
     interp::setitem(rc_params, n.axes_unicode_minus, Py_False);
     py::object doc = interp::steal(PyUnicode_FromString(kDocstring));
     bind(ns, "FunClassCNNs",
          interp::new_function(kFunClassCNNs, n.FunClassCNNs, doc, /*scope=*/nullptr));
-    bind(ns, "__test__", interp::steal(PyDict_New()));
+    bind(ns, "__test__", interp::new_dict());
 }
+
+}  // namespace
 
 }  // namespace duzer
 
 PyMODINIT_FUNC PyInit_duZER(void) {
-    return duzer::interp::module_definition();
+    return duzer::interp::module_definition(duzer::populate_namespace);
 }

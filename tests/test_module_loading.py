@@ -403,3 +403,107 @@ def test_version_mismatch_warns_before_any_package_is_imported(as_error, minor_1
     else:
         assert seen["failed"] is None
         assert ours == [dict(message=VERSION_MISMATCH, category="RuntimeWarning", loaded=[])]
+
+
+# --- failure paths of the interpreter layer ------------------------------------------------------------------------
+
+
+def test_failed_exec_in_a_first_sub_interpreter_raises_instead_of_hanging():
+    # The sub-interpreter imports first, so the create step accepts it; the exec
+    # step then fails on a blocked package and must raise there, not block on
+    # a thread-state lock that sub-interpreters do not have.
+    seen = run_python("""
+        import json, os
+        import _xxsubinterpreters as subinterpreters
+        read_end, write_end = os.pipe()
+        attempt = (
+            "import os, sys\\n"
+            "sys.modules['numpy'] = None\\n"
+            "try:\\n"
+            "    import duZER\\n"
+            "except BaseException as error:\\n"
+            "    os.write(%d, (type(error).__name__ + '|' + str(error)).encode())\\n"
+            "else:\\n"
+            "    os.write(%d, b'imported')\\n" % (write_end, write_end))
+        sub = subinterpreters.create()
+        subinterpreters.run_string(sub, attempt)
+        subinterpreters.destroy(sub)
+        os.close(write_end)
+        with os.fdopen(read_end) as results:
+            outcome = results.read()
+        print(json.dumps(dict(outcome=outcome)))
+    """, timeout=120)
+    kind, _, message = seen["outcome"].partition("|")
+    assert kind in ("ImportError", "ModuleNotFoundError"), seen["outcome"]
+    assert "numpy" in message or "subinterpreters" in message
+
+
+def test_failed_exec_under_another_name_leaves_no_module_behind():
+    seen = run_python(f"""
+        import importlib, importlib.machinery, importlib.util, json, sys
+        origin = {duZER.__spec__.origin!r}
+        sys.modules["seaborn"] = None
+        loader = importlib.machinery.ExtensionFileLoader("vendored.duZER", origin)
+        spec = importlib.util.spec_from_file_location("vendored.duZER", origin, loader=loader)
+        module = importlib.util.module_from_spec(spec)
+        try:
+            loader.exec_module(module)
+        except ImportError as error:
+            failure = str(error)
+        left_behind = "duZER" in sys.modules
+        del sys.modules["seaborn"]
+        import duZER
+        print(json.dumps(dict(failure=failure, left_behind=left_behind, works=callable(duZER.FunClassCNNs),
+                              fresh=duZER is not module)))
+    """)
+    assert "seaborn" in seen["failure"]
+    assert not seen["left_behind"]
+    assert seen["works"] and seen["fresh"]
+
+
+def test_cleared_function_keeps_readable_names():
+    # What the cyclic GC's clear step leaves must stay safe to read: names become
+    # empty strings, as for Python functions.
+    seen = run_python("""
+        import ctypes, json, sys
+        import duZER
+        function = duZER.FunClassCNNs
+        # tp_clear sits at the same offset of the type object on 3.11 to 3.13 (64-bit).
+        slot = ctypes.c_void_p.from_address(id(type(function)) + 24 * 8)
+        clear = ctypes.CFUNCTYPE(ctypes.c_int, ctypes.py_object)(slot.value)
+        assert clear(function) == 0
+        print(json.dumps(dict(name=function.__name__, qualname=function.__qualname__, text=repr(function)[:10])))
+    """)
+    assert seen == {"name": "", "qualname": "", "text": "<function "}
+
+
+def test_allocation_failure_in_the_layer_stays_a_memory_error():
+    seen = run_python("""
+        import json, _testcapi
+        import duZER
+        function = duZER.FunClassCNNs
+        outcomes = set()
+        for start in range(0, 12):
+            # Empty the interpreter's free lists, so that new lists, dicts and
+            # tuples must come from the allocator that is made to fail.
+            held = [([], {}, (start,) * size) for size in range(1, 20) for _ in range(100)]
+            _testcapi.set_nomemory(start, 0)
+            try:
+                function.__text_signature__
+            except BaseException as error:
+                _testcapi.remove_mem_hooks()
+                outcomes.add(type(error).__name__)
+            else:
+                _testcapi.remove_mem_hooks()
+                outcomes.add("ok")
+        print(json.dumps(sorted(outcomes)))
+    """)
+    assert "MemoryError" in seen
+    assert set(seen) <= {"MemoryError", "ok"}
+
+
+@pytest.mark.skipif(shutil.which("nm") is None, reason="needs binutils' nm")
+def test_only_the_initialisation_entry_is_exported():
+    listing = subprocess.run(["nm", "-D", "--defined-only", duZER.__file__], capture_output=True, text=True,
+                             check=True).stdout
+    assert [line.split()[-1] for line in listing.splitlines() if line.strip()] == ["PyInit_duZER"]

@@ -6,7 +6,9 @@ and the lifetime of what a call creates."""
 import contextlib
 import gc
 import io
+import sys
 import weakref
+from types import SimpleNamespace
 
 import numpy as np
 import pytest
@@ -16,6 +18,7 @@ from torch import nn
 from torch.utils.data import DataLoader, TensorDataset
 
 import duZER
+import reference
 from hostile import Stop
 
 pytestmark = pytest.mark.filterwarnings("ignore::sklearn.exceptions.UndefinedMetricWarning")
@@ -331,3 +334,53 @@ def test_dropping_the_model_frees_class_scope_and_parameters(monkeypatch):
     del model
     gc.collect()
     assert [ref() for ref in refs] == [None] * 4
+
+
+class ReraisingNoGrad:
+    """A no-gradient block whose __exit__ notes the exception being handled and
+    lets a bare `raise` re-raise it, as code inside an except clause may."""
+
+    def __init__(self, seen):
+        self.seen, self.inner = seen, torch.no_grad()
+
+    def __enter__(self):
+        return self.inner.__enter__()
+
+    def __exit__(self, *exc):
+        self.inner.__exit__(*exc)
+        self.seen.append((exc, sys.exc_info()))
+        if exc[0] is not None:
+            raise
+
+
+def test_context_exit_runs_with_the_exception_being_handled(monkeypatch, capsys):
+    seen = []
+    loaders = FailingAt(1)
+    monkeypatch.setattr(duZER, "DataLoader", loaders)
+    monkeypatch.setattr(duZER, "torch", SimpleNamespace(**{**vars(torch), "no_grad": lambda: ReraisingNoGrad(seen)}))
+    with pytest.raises(RuntimeError) as excinfo:
+        duZER.FunClassCNNs(*arguments(options={"MaxEpochs": 0}))
+    error = excinfo.value
+    assert error is loaders.error and error.__context__ is None
+    (exc, handled), = seen
+    assert exc[1] is error and handled[1] is error and handled[2] is exc[2] is not None
+
+
+def test_unbound_class_variable_error_matches_the_interpreter(monkeypatch, capsys):
+    class EagerMeta(type):
+        """Calls the new class's __init__ while the class statement still runs, before `CNN` is bound."""
+
+        def __new__(mcls, name, bases, namespace):
+            if name == "CNN":
+                namespace["__init__"](None, [], [], [], 1)
+            return super().__new__(mcls, name, bases, namespace)
+
+    fake_nn = SimpleNamespace(Module=EagerMeta("Module", (), {}))
+    messages = []
+    for implementation in (duZER, reference):
+        monkeypatch.setattr(implementation, "nn", fake_nn)
+        with pytest.raises(NameError) as excinfo:
+            implementation.FunClassCNNs(*arguments())
+        messages.append(str(excinfo.value))
+    assert messages[0] == messages[1] == ("cannot access free variable 'CNN' where it is not associated with a "
+                                          "value in enclosing scope")

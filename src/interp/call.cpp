@@ -1,31 +1,56 @@
-// Module-level name resolution shared by every stage.
+// Module-level name resolution, method lookup and the calls that do not fit
+// the fixed-arity templates.
 #include "interp/call.h"
 
-namespace duzer::interp {
+#include "interp/state.h"
 
-PyObject *module_globals = nullptr;
-PyObject *builtins_dict = nullptr;
+namespace duzer::interp {
 
 namespace {
 
 [[noreturn]] Py_NO_INLINE void raise_name_error(PyObject *name) {
     PyErr_Format(PyExc_NameError, "name '%U' is not defined", name);
-    throw py::error_already_set();
+    raise_pending();
 }
 
 }  // namespace
 
 py::object global(PyObject *name) {
-    PyObject *value = PyDict_GetItemWithError(module_globals, name);
+    const ProcessState &s = state();
+    PyObject *value = PyDict_GetItemWithError(s.module_globals, name);
     if (value == nullptr) {
-        if (PyErr_Occurred()) throw py::error_already_set();
-        value = PyDict_GetItemWithError(builtins_dict, name);
+        if (PyErr_Occurred()) raise_pending();
+        value = PyDict_GetItemWithError(s.builtins_dict, name);
         if (value == nullptr) {
-            if (PyErr_Occurred()) throw py::error_already_set();
+            if (PyErr_Occurred()) raise_pending();
             raise_name_error(name);
         }
     }
-    return py::reinterpret_borrow<py::object>(value);
+    return borrow(value);
+}
+
+Method method(py::handle obj, PyObject *name) {
+    PyObject *callable = nullptr;
+    const int unbound = compat::lookup_method(obj.ptr(), name, &callable);
+    if (unbound < 0) raise_pending();
+    Method m{py::reinterpret_steal<py::object>(callable), {}};
+    if (unbound) m.self = borrow(obj.ptr());
+    return m;
+}
+
+py::object call_unpacked(Ref f, Ref args) {
+    py::object tuple = steal(PySequence_Tuple(args.ptr()));
+    return steal(PyObject_Call(f.ptr(), tuple.ptr(), nullptr));
+}
+
+void extend(Ref list, Ref iterable) {
+    check(compat::list_extend(list.ptr(), iterable.ptr()));
+}
+
+py::object sorted_list(py::handle iterable) {
+    py::object result = list_of(iterable);
+    check(PyList_Sort(result.ptr()));
+    return result;
 }
 
 }  // namespace duzer::interp

@@ -1,48 +1,102 @@
-// Calls through vectorcall: positional arguments, keyword arguments taken from
-// an interned keyword-name tuple, method calls without a bound-method object,
-// and the module-level name lookup that every call site goes through.
+// Calls through vectorcall, in the interpreter's order: the callee (or the
+// method) is looked up first, then the arguments are evaluated, then the call
+// is made. Callee and arguments are `Ref`s, so each of them is a statement of
+// its own before the call. Also the module-level name lookup that every call
+// site goes through.
 #pragma once
 
-#include "interp/names.h"
+#include <utility>
+
+#include "interp/compat.h"
+#include "interp/state.h"
 
 namespace duzer::interp {
 
 /// `f(a...)`.
 template <class... Args>
-py::object call(py::handle f, const Args &...args) {
-    PyObject *stack[] = {nullptr, py::handle(args).ptr()...};
+py::object call(Ref f, Args &&...args) {
+    PyObject *stack[] = {nullptr, Ref(std::forward<Args>(args)).ptr()...};
     constexpr size_t nargs = sizeof...(Args);
     return steal(
         PyObject_Vectorcall(f.ptr(), stack + 1, nargs | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
 }
 
+/// `f()`: with nothing to evaluate between lookup and call, the callee may be
+/// a temporary.
+inline py::object call_noargs(py::handle f) {
+    return steal(PyObject_CallNoArgs(f.ptr()));
+}
+
 /// `f(p..., k1=v1, ...)`: the last len(kwnames) arguments are the keyword values.
 template <class... Args>
-py::object call_kw(py::handle f, PyObject *kwnames, const Args &...args) {
-    PyObject *stack[] = {nullptr, py::handle(args).ptr()...};
+py::object call_kw(Ref f, PyObject *kwnames, Args &&...args) {
+    PyObject *stack[] = {nullptr, Ref(std::forward<Args>(args)).ptr()...};
     const size_t nargs = sizeof...(Args) - static_cast<size_t>(PyTuple_GET_SIZE(kwnames));
     return steal(
         PyObject_Vectorcall(f.ptr(), stack + 1, nargs | PY_VECTORCALL_ARGUMENTS_OFFSET, kwnames));
 }
 
-/// `self.name(a...)`, looked up as the interpreter looks up a method.
+/// `f(*args)` with a list or tuple of arguments.
+py::object call_unpacked(Ref f, Ref args);
+
+/// A method looked up as the interpreter looks it up before evaluating the
+/// arguments: a plain function with its `self`, or any other attribute value.
+struct Method {
+    py::object callable;
+    py::object self;  ///< empty when `callable` is already bound
+};
+
+/// `obj.name`, about to be called.
+Method method(py::handle obj, PyObject *name);
+
+/// Calls a looked-up method. Taking only a named `Method` keeps the lookup a
+/// statement of its own, ahead of the arguments.
 template <class... Args>
-py::object call_method(py::handle self, PyObject *name, const Args &...args) {
-    PyObject *stack[] = {self.ptr(), py::handle(args).ptr()...};
-    constexpr size_t nargs = sizeof...(Args) + 1;
+py::object call(const Method &m, Args &&...args) {
+    PyObject *stack[] = {nullptr, m.self.ptr(), Ref(std::forward<Args>(args)).ptr()...};
+    if (m.self) {
+        constexpr size_t nargs = sizeof...(Args) + 1;
+        return steal(PyObject_Vectorcall(m.callable.ptr(), stack + 1,
+                                         nargs | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
+    }
+    constexpr size_t nargs = sizeof...(Args);
+    stack[1] = nullptr;
+    return steal(PyObject_Vectorcall(m.callable.ptr(), stack + 2,
+                                     nargs | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
+}
+template <class... Args>
+py::object call(Method &&, Args &&...) = delete;
+
+/// An argument that needs no evaluation: an interned constant or a singleton.
+class Constant {
+  public:
+    Constant(PyObject *value) noexcept : ptr_(value) {}
+    PyObject *ptr() const noexcept { return ptr_; }
+
+  private:
+    PyObject *ptr_;
+};
+
+/// `obj.name(c...)` with constant arguments only: lookup and call in one step.
+template <class... Consts>
+py::object call_method(py::handle obj, PyObject *name, Consts... constants) {
+    PyObject *stack[] = {obj.ptr(), Constant(constants).ptr()...};
+    constexpr size_t nargs = sizeof...(Consts) + 1;
     return steal(
         PyObject_VectorcallMethod(name, stack, nargs | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
 }
-
-/// The module namespace and the builtins' namespace, set when the module executes.
-extern PyObject *module_globals;
-extern PyObject *builtins_dict;
 
 /// A module-level name looked up at the moment of use: the module namespace,
 /// then the builtins, else NameError.
 py::object global(PyObject *name);
 
-/// `print(text)` through the builtin fetched at load.
+/// `obj.name`, where `obj` is a module-level name.
+inline py::object global_attr(PyObject *global_name, PyObject *name) {
+    return attr(global(global_name), name);
+}
+
+/// `print(text)` through the builtin fetched at load (a constant, so the
+/// one operand may be a temporary).
 inline void print_line(py::handle text) {
     call(names().print, text);
 }

@@ -10,22 +10,24 @@ namespace {
 /// Replaces non-class bases by what their __mro_entries__ returns.
 py::object resolve_bases(py::handle orig_bases) {
     const Py_ssize_t n = PyTuple_GET_SIZE(orig_bases.ptr());
-    py::list collected;
+    py::object collected = new_list();
     bool changed = false;
     for (Py_ssize_t i = 0; i < n; ++i) {
         PyObject *base = PyTuple_GET_ITEM(orig_bases.ptr(), i);
         PyObject *meth = nullptr;
-        if (!PyType_Check(base)) check(_PyObject_LookupAttr(base, names().__mro_entries__, &meth));
+        if (!PyType_Check(base))
+            check(compat::lookup_optional_attr(base, names().__mro_entries__, &meth));
         if (meth == nullptr) {
-            collected.append(base);
+            append(collected, base);
             continue;
         }
-        py::object entries = call(steal(meth), orig_bases);
+        py::object mro_entries = steal(meth);
+        py::object entries = call(mro_entries, orig_bases);
         if (!PyTuple_Check(entries.ptr())) {
             PyErr_SetString(PyExc_TypeError, "__mro_entries__ must return a tuple");
-            throw py::error_already_set();
+            raise_pending();
         }
-        for (py::handle entry : entries) collected.append(entry);
+        extend(collected, entries);
         changed = true;
     }
     if (!changed) return py::reinterpret_borrow<py::object>(orig_bases);
@@ -46,21 +48,21 @@ ClassBody begin_class(py::handle name, py::handle qualname, py::handle module_na
             ? reinterpret_cast<PyObject *>(&PyType_Type)
             : reinterpret_cast<PyObject *>(Py_TYPE(PyTuple_GET_ITEM(body.bases.ptr(), 0)));
     PyTypeObject *winner =
-        _PyType_CalculateMetaclass(reinterpret_cast<PyTypeObject *>(meta), body.bases.ptr());
-    if (winner == nullptr) throw py::error_already_set();
+        compat::calculate_metaclass(reinterpret_cast<PyTypeObject *>(meta), body.bases.ptr());
+    if (winner == nullptr) raise_pending();
     body.metaclass = py::reinterpret_borrow<py::object>(reinterpret_cast<PyObject *>(winner));
 
     PyObject *prepare = nullptr;
-    check(_PyObject_LookupAttr(body.metaclass.ptr(), names().__prepare__, &prepare));
+    check(compat::lookup_optional_attr(body.metaclass.ptr(), names().__prepare__, &prepare));
     if (prepare == nullptr) {
-        body.namespace_ = steal(PyDict_New());
+        body.namespace_ = new_dict();
     } else {
         py::object prepare_owned = steal(prepare);
         body.namespace_ = call(prepare_owned, name, body.bases);
         if (!PyMapping_Check(body.namespace_.ptr())) {
             PyErr_Format(PyExc_TypeError, "%.200s.__prepare__() must return a mapping, not %.200s",
                          winner->tp_name, Py_TYPE(body.namespace_.ptr())->tp_name);
-            throw py::error_already_set();
+            raise_pending();
         }
     }
     setitem(body.namespace_, names().__module__, module_name);

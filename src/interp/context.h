@@ -1,6 +1,7 @@
 // `with manager: body` with the with-statement's rules: __enter__ and __exit__
-// looked up on the type, __exit__ told about an exception leaving the body and
-// able to suppress it.
+// looked up on the type; when the body raises, __exit__ runs while that
+// exception is the one being handled (sys.exc_info() shows it, a bare `raise`
+// re-raises it) and may suppress it.
 #pragma once
 
 #include "interp/guard.h"
@@ -10,26 +11,25 @@ namespace duzer::interp {
 /// Enters `manager`; returns its bound __exit__.
 py::object enter_context(py::handle manager);
 
-/// Exits after the body raised `error`; returns normally only when __exit__
-/// suppresses it, otherwise throws (the original error, or the one __exit__
-/// raised, chained to it).
-void exit_context_with_error(py::handle exit, py::error_already_set &error);
+/// `__exit__(None, None, None)`.
+void exit_context(py::handle exit);
+
+/// Exits with the pending exception as the handled one; returns normally only
+/// when __exit__ suppresses it, otherwise throws with the original exception
+/// (or the one __exit__ raised, its context the original) pending.
+void exit_context_with_error(py::handle exit);
 
 template <class Body>
 void with_block(py::handle manager, Body &&body) {
     py::object exit = enter_context(manager);
     try {
         body();
-    } catch (py::error_already_set &error) {
-        exit_context_with_error(exit, error);
-        return;
     } catch (...) {
         detail::set_error_from_current_exception();
-        py::error_already_set error;
-        exit_context_with_error(exit, error);
+        exit_context_with_error(exit);
         return;
     }
-    steal(PyObject_CallFunctionObjArgs(exit.ptr(), Py_None, Py_None, Py_None, nullptr));
+    exit_context(exit);
 }
 
 }  // namespace duzer::interp

@@ -9,6 +9,7 @@
 
 #include "interp/call.h"
 #include "interp/guard.h"
+#include "interp/state.h"
 
 namespace duzer::interp {
 
@@ -124,10 +125,13 @@ int function_traverse(PyObject *op, visitproc visit, void *arg) noexcept {
     return 0;
 }
 
+/// Drops every reference that can take part in a cycle. `__name__` and
+/// `__qualname__` may be str subclasses with attributes, so they are replaced
+/// by the empty string rather than cleared: they stay readable afterwards.
 int function_clear(PyObject *op) noexcept {
     auto *self = reinterpret_cast<Function *>(op);
-    Py_CLEAR(self->name);
-    Py_CLEAR(self->qualname);
+    Py_XSETREF(self->name, Py_NewRef(names().empty));
+    Py_XSETREF(self->qualname, Py_NewRef(names().empty));
     Py_CLEAR(self->module);
     Py_CLEAR(self->doc);
     Py_CLEAR(self->globals);
@@ -142,6 +146,8 @@ void function_dealloc(PyObject *op) noexcept {
     PyObject_GC_UnTrack(op);
     if (self->weakreflist != nullptr) PyObject_ClearWeakRefs(op);
     function_clear(op);
+    Py_CLEAR(self->name);
+    Py_CLEAR(self->qualname);
     type->tp_free(op);
     Py_DECREF(type);
 }
@@ -176,10 +182,12 @@ PyObject *get_closure(PyObject *, void *) noexcept {
 PyObject *get_text_signature(PyObject *op, void *) noexcept {
     const FunctionSpec &spec = *reinterpret_cast<Function *>(op)->spec;
     return guard_object([&] {
-        py::list parts;
-        for (Py_ssize_t i = 0; i < spec.nparams; ++i) parts.append(names().*(spec.params[i]));
-        py::str joined = py::str(", ").attr("join")(parts);
-        return steal(PyUnicode_FromFormat("(%U)", joined.ptr())).release().ptr();
+        py::object parts = steal(PyTuple_New(spec.nparams));
+        for (Py_ssize_t i = 0; i < spec.nparams; ++i)
+            PyTuple_SET_ITEM(parts.ptr(), i, Py_NewRef(names().*(spec.params[i])));
+        py::object separator = steal(PyUnicode_FromString(", "));
+        py::object joined = steal(PyUnicode_Join(separator.ptr(), parts.ptr()));
+        return PyUnicode_FromFormat("(%U)", joined.ptr());
     });
 }
 
@@ -262,27 +270,23 @@ PyType_Spec function_spec = {
     function_slots,
 };
 
-PyTypeObject *function_type = nullptr;
-
 }  // namespace
 
-bool ready_function_type() noexcept {
-    if (function_type != nullptr) return true;
-    function_type = reinterpret_cast<PyTypeObject *>(PyType_FromSpec(&function_spec));
-    return function_type != nullptr;
+PyTypeObject *make_function_type() noexcept {
+    return reinterpret_cast<PyTypeObject *>(PyType_FromSpec(&function_spec));
 }
 
 py::object new_function(const FunctionSpec &spec, py::handle qualname, py::handle doc,
                         PyObject *scope) {
-    auto *self = PyObject_GC_New(Function, function_type);
-    if (self == nullptr) throw py::error_already_set();
+    auto *self = PyObject_GC_New(Function, state().function_type);
+    if (self == nullptr) raise_pending();
     self->vectorcall = function_vectorcall;
     self->spec = &spec;
     self->name = Py_NewRef(names().*(spec.name_object));
     self->qualname = Py_NewRef(qualname.ptr());
     self->module = Py_NewRef(names().module_name);
     self->doc = Py_NewRef(doc.ptr());
-    self->globals = Py_NewRef(module_globals);
+    self->globals = Py_NewRef(state().module_globals);
     self->dict = nullptr;
     self->scope = Py_XNewRef(scope);
     self->weakreflist = nullptr;

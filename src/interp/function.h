@@ -42,7 +42,7 @@ struct Function {
 py::object new_function(const FunctionSpec &spec, py::handle qualname, py::handle doc,
                         PyObject *scope);
 
-/// Readies the type (once per process).
-bool ready_function_type() noexcept;
+/// Creates the type; NULL with an exception set on failure.
+PyTypeObject *make_function_type() noexcept;
 
 }  // namespace duzer::interp

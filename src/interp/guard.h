@@ -11,19 +11,27 @@
 namespace duzer::interp {
 
 namespace detail {
+/// Leaves a Python exception set for the C++ exception being handled. An
+/// exception the interpreter already holds always wins: a C++ exception that
+/// follows a failed allocation (a library's "could not allocate" error) must
+/// not hide the MemoryError behind it.
 Py_NO_INLINE inline void set_error_from_current_exception() noexcept {
     try {
         throw;
-    } catch (py::error_already_set &e) {
-        e.restore();
-    } catch (const py::builtin_exception &e) {
-        e.set_error();
-    } catch (const std::bad_alloc &) {
-        PyErr_NoMemory();
-    } catch (const std::exception &e) {
-        PyErr_SetString(PyExc_SystemError, e.what());
+    } catch (const ErrorSet &) {
+        if (!PyErr_Occurred())
+            PyErr_SetString(PyExc_SystemError, "duZER: operation failed without an exception");
     } catch (...) {
-        PyErr_SetString(PyExc_SystemError, "unknown C++ exception in duZER");
+        if (PyErr_Occurred()) return;
+        try {
+            throw;
+        } catch (const std::bad_alloc &) {
+            PyErr_NoMemory();
+        } catch (const std::exception &e) {
+            PyErr_SetString(PyExc_SystemError, e.what());
+        } catch (...) {
+            PyErr_SetString(PyExc_SystemError, "unknown C++ exception in duZER");
+        }
     }
 }
 }  // namespace detail

@@ -4,14 +4,15 @@
 #include <string>
 
 #include "interp/call.h"
+#include "interp/state.h"
 
 namespace duzer::interp {
 
 namespace {
 
 py::object import_level0(py::handle name, py::handle fromlist) {
-    return steal(
-        PyImport_ImportModuleLevelObject(name.ptr(), module_globals, nullptr, fromlist.ptr(), 0));
+    return steal(PyImport_ImportModuleLevelObject(name.ptr(), state().module_globals, nullptr,
+                                                  fromlist.ptr(), 0));
 }
 
 /// `module.name`, falling back to sys.modules for a submodule that is being
@@ -20,20 +21,20 @@ py::object attribute_or_submodule(py::handle module, const std::string &full_nam
                                   const char *name) {
     PyObject *value = nullptr;
     py::object attr_name = steal(PyUnicode_FromString(name));
-    check(_PyObject_LookupAttr(module.ptr(), attr_name.ptr(), &value));
+    check(compat::lookup_optional_attr(module.ptr(), attr_name.ptr(), &value));
     if (value != nullptr) return steal(value);
     PyObject *found = PyDict_GetItemString(PyImport_GetModuleDict(), full_name.c_str());
     if (found != nullptr) return py::reinterpret_borrow<py::object>(found);
     PyErr_Format(PyExc_ImportError, "cannot import name '%s' from '%s'", name,
                  full_name.substr(0, full_name.rfind('.')).c_str());
-    throw py::error_already_set();
+    raise_pending();
 }
 
 }  // namespace
 
 py::object import_module(const char *dotted_name) {
     py::object name = steal(PyUnicode_FromString(dotted_name));
-    py::object module = import_level0(name, py::none());
+    py::object module = import_level0(name, Py_None);
     std::string path = dotted_name;
     size_t start = path.find('.');
     while (start != std::string::npos) {
@@ -48,8 +49,11 @@ py::object import_module(const char *dotted_name) {
 std::vector<py::object> import_from(const char *module_name,
                                     std::initializer_list<const char *> names) {
     py::object name = steal(PyUnicode_FromString(module_name));
-    py::list fromlist;
-    for (const char *n : names) fromlist.append(py::str(n));
+    py::object fromlist = new_list();
+    for (const char *n : names) {
+        py::object requested = steal(PyUnicode_FromString(n));
+        append(fromlist, requested);
+    }
     py::object module = import_level0(name, fromlist);
     std::vector<py::object> values;
     for (const char *n : names) {

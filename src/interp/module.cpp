@@ -1,14 +1,14 @@
 // Module creation and execution: one interpreter per process, one executed
-// module, re-initialisation refused, the version check, sys.modules.
+// module, re-initialisation refused, the version check, sys.modules, and the
+// one place where the process-wide state record is written and rolled back.
 #include "interp/module.h"
-
-#include <cstdint>
 
 #include "interp/call.h"
 #include "interp/function.h"
 #include "interp/guard.h"
-#include "interp/names.h"
 #include "interp/scope.h"
+#include "interp/state.h"
+#include "interp/traceback.h"
 
 #ifndef DUZER_BUILT_FOR_MINOR
 #define DUZER_BUILT_FOR_MINOR PY_MINOR_VERSION
@@ -16,30 +16,37 @@
 
 namespace duzer::interp {
 
+namespace detail {
+// Touched only under the import machinery and the GIL.
+ProcessState process_state;
+}  // namespace detail
+
 namespace {
 
-// Process-wide record, touched only under the import machinery and the GIL.
-int64_t owning_interpreter = -1;
-PyObject *executed_module = nullptr;
+using detail::process_state;
 
 constexpr int kBuiltForMajor = PY_MAJOR_VERSION;
 constexpr int kBuiltForMinor = DUZER_BUILT_FOR_MINOR;
 
+PopulateNamespace populate_namespace = nullptr;
+
 PyObject *create_module(PyObject *spec, PyModuleDef *) noexcept {
+    ProcessState &s = process_state;
     const int64_t current = PyInterpreterState_GetID(PyInterpreterState_Get());
     if (current == -1 && PyErr_Occurred()) return nullptr;
-    if (owning_interpreter == -1) {
-        owning_interpreter = current;
-    } else if (owning_interpreter != current) {
+    if (s.owning_interpreter == -1) {
+        s.owning_interpreter = current;
+    } else if (s.owning_interpreter != current) {
         PyErr_SetString(PyExc_ImportError,
                         "Interpreter change detected - this module can only be loaded into one "
                         "interpreter per process.");
         return nullptr;
     }
-    if (executed_module != nullptr) return Py_NewRef(executed_module);
+    if (s.executed_module != nullptr) return Py_NewRef(s.executed_module);
 
     return guard_object([&] {
-        py::object name = attr(py::handle(spec), py::str("name"));
+        py::object name_key = steal(PyUnicode_FromString("name"));
+        py::object name = attr(spec, name_key.ptr());
         py::object module = steal(PyModule_NewObject(name.ptr()));
         PyObject *ns = PyModule_GetDict(module.ptr());
         static const struct {
@@ -53,7 +60,7 @@ PyObject *create_module(PyObject *spec, PyModuleDef *) noexcept {
         for (const auto &c : copies) {
             PyObject *value = PyObject_GetAttrString(spec, c.spec_attribute);
             if (value == nullptr) {
-                if (!PyErr_ExceptionMatches(PyExc_AttributeError)) throw py::error_already_set();
+                if (!PyErr_ExceptionMatches(PyExc_AttributeError)) raise_pending();
                 PyErr_Clear();
                 continue;
             }
@@ -76,40 +83,70 @@ void check_version() {
                            minor));
 }
 
+/// What one exec step has written, so that a failure can undo exactly that.
+struct ExecRecord {
+    bool published = false;  ///< this step inserted sys.modules["duZER"]
+};
+
+/// Everything an exec step does after recording its module.
+void run_exec(ProcessState &s, PyObject *module, ExecRecord &record) {
+    py::object builtins = steal(PyImport_ImportModule("builtins"));
+    s.builtins_dict = PyModule_GetDict(builtins.ptr());
+    check(PyObject_SetAttrString(module, "__builtins__", builtins.ptr()));
+    check_version();
+    if (!s.names_ready) {
+        if (!prepare_names(s.names)) raise_pending();
+        s.names_ready = true;
+    }
+    if (s.function_type == nullptr && (s.function_type = make_function_type()) == nullptr)
+        raise_pending();
+    if (s.scope_type == nullptr && (s.scope_type = make_scope_type()) == nullptr) raise_pending();
+    PyObject *modules = PyImport_GetModuleDict();
+    PyObject *existing = PyDict_GetItemWithError(modules, s.names.module_name);
+    if (existing == nullptr) {
+        if (PyErr_Occurred()) raise_pending();
+        check(PyDict_SetItem(modules, s.names.module_name, module));
+        record.published = true;
+    }
+    if (!fetch_builtins(s.names, s.builtins_dict)) raise_pending();
+    populate_namespace(module);
+}
+
+/// Undoes a failed exec step with its exception still pending: forgets the
+/// module and its namespaces (names, types and the interpreter stay), and
+/// takes it out of sys.modules if this step put it there and it is still
+/// there, so that a later import starts afresh.
+void roll_back(ProcessState &s, PyObject *module, const ExecRecord &record) noexcept {
+    add_traceback_entry("init duZER", __FILE__, __LINE__);
+    if (record.published) {
+        PyObject *exception = compat::take_raised_exception();
+        PyObject *modules = PyImport_GetModuleDict();
+        PyObject *entry = PyDict_GetItemWithError(modules, s.names.module_name);
+        if (entry == module && PyDict_DelItem(modules, s.names.module_name) < 0)
+            PyErr_WriteUnraisable(module);
+        PyErr_Clear();
+        compat::restore_raised_exception(exception);
+    }
+    s.module_globals = nullptr;
+    s.builtins_dict = nullptr;
+    Py_CLEAR(s.executed_module);
+}
+
 int exec_module(PyObject *module) noexcept {
-    if (executed_module != nullptr) {
-        if (executed_module == module) return 0;
+    ProcessState &s = process_state;
+    if (s.executed_module != nullptr) {
+        if (s.executed_module == module) return 0;
         PyErr_SetString(PyExc_RuntimeError,
                         "Module 'duZER' has already been imported. Re-initialisation is not "
                         "supported.");
         return -1;
     }
-    executed_module = Py_NewRef(module);
-    const int status = guard_status([&] {
-        PyObject *ns = PyModule_GetDict(module);
-        module_globals = ns;
-        py::object builtins = steal(PyImport_ImportModule("builtins"));
-        builtins_dict = PyModule_GetDict(builtins.ptr());
-        check(PyObject_SetAttrString(module, "__builtins__", builtins.ptr()));
-        check_version();
-        if (!prepare_names() || !ready_function_type() || !ready_scope_type())
-            throw py::error_already_set();
-        PyObject *modules = PyImport_GetModuleDict();
-        PyObject *existing = PyDict_GetItemWithError(modules, names().module_name);
-        if (existing == nullptr) {
-            if (PyErr_Occurred()) throw py::error_already_set();
-            check(PyDict_SetItem(modules, names().module_name, module));
-        }
-        if (!fetch_builtins()) throw py::error_already_set();
-        populate_namespace(module);
-    });
-    if (status < 0) {
-        _PyTraceback_Add("init duZER", __FILE__, __LINE__);
-        module_globals = nullptr;
-        Py_CLEAR(executed_module);
-        return -1;
-    }
-    return 0;
+    s.executed_module = Py_NewRef(module);
+    s.module_globals = PyModule_GetDict(module);
+    ExecRecord record;
+    if (guard_status([&] { run_exec(s, module, record); }) == 0) return 0;
+    roll_back(s, module, record);
+    return -1;
 }
 
 PyModuleDef_Slot module_slots[] = {
@@ -132,7 +169,8 @@ PyModuleDef module_def = {
 
 }  // namespace
 
-PyObject *module_definition() noexcept {
+PyObject *module_definition(PopulateNamespace populate) noexcept {
+    populate_namespace = populate;
     return PyModuleDef_Init(&module_def);
 }
 

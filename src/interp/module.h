@@ -1,21 +1,17 @@
 // The module definition handed to the interpreter, with its create and exec
-// steps and the process-wide record of the one interpreter and the one
-// executed module.
+// steps over the process-wide state record (interp/state.h).
 #pragma once
 
 #include "interp/object.h"
 
 namespace duzer::interp {
 
-/// The definition prepared for multi-phase initialisation.
-PyObject *module_definition() noexcept;
+/// Fills the namespace of the module being executed: imports, settings and the
+/// public function. Runs once, as the last part of the exec step.
+using PopulateNamespace = void (*)(py::handle module);
+
+/// The definition prepared for multi-phase initialisation; its exec step ends
+/// with `populate`.
+PyObject *module_definition(PopulateNamespace populate) noexcept;
 
 }  // namespace duzer::interp
-
-namespace duzer {
-
-/// Binds the module's namespace: imports, plotting defaults, the public
-/// function and `__test__`. Defined with the public entry.
-void populate_namespace(py::handle module);
-
-}  // namespace duzer

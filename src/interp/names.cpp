@@ -1,15 +1,9 @@
 // Builds the table of interned names and shared constants at module exec.
 #include "interp/names.h"
 
-#include "interp/call.h"
-
 namespace duzer::interp {
 
-Names names_table;
-
 namespace {
-
-bool prepared = false;
 
 PyObject *intern(const char *text) {
     return PyUnicode_InternFromString(text);
@@ -28,9 +22,7 @@ PyObject *tuple_of(std::initializer_list<PyObject *> items) {
 
 }  // namespace
 
-bool prepare_names() noexcept {
-    if (prepared) return true;
-    Names &n = names_table;
+bool prepare_names(Names &n) noexcept {
 #define DUZER_MAKE_IDENTIFIER(member) \
     if ((n.member = intern(#member)) == nullptr) return false;
     DUZER_IDENTIFIERS(DUZER_MAKE_IDENTIFIER)
@@ -59,20 +51,16 @@ bool prepare_names() noexcept {
     if ((n.kw_label = tuple_of({n.label})) == nullptr) return false;
     if ((n.kw_block = tuple_of({n.block})) == nullptr) return false;
     if ((n.kw_annot_fmt_cmap = tuple_of({n.annot, n.fmt, n.cmap})) == nullptr) return false;
-    prepared = true;
     return true;
 }
 
-bool fetch_builtins() noexcept {
-    PyObject *builtins = builtins_dict;
+bool fetch_builtins(Names &n, PyObject *builtins_dict) noexcept {
     struct Entry {
         const char *name;
         PyObject **slot;
-    } entries[] = {{"print", &names_table.print},
-                   {"range", &names_table.range},
-                   {"super", &names_table.super}};
+    } entries[] = {{"print", &n.print}, {"range", &n.range}, {"super", &n.super}};
     for (const Entry &e : entries) {
-        PyObject *value = PyDict_GetItemString(builtins, e.name);  // borrowed
+        PyObject *value = PyDict_GetItemString(builtins_dict, e.name);  // borrowed
         if (value == nullptr) {
             PyErr_Format(PyExc_NameError, "name '%s' is not defined", e.name);
             return false;

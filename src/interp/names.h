@@ -135,17 +135,12 @@ struct Names {
     PyObject *super;
 };
 
-/// The table built by prepare_names(); valid once the module has executed.
-extern Names names_table;
-inline const Names &names() {
-    return names_table;
-}
+/// Creates every entry of `n` except the builtins. Returns false with an
+/// exception set on failure.
+bool prepare_names(Names &n) noexcept;
 
-/// Creates every entry of the table (once per process; later calls do nothing).
-/// Returns false with an exception set on failure.
-bool prepare_names() noexcept;
-
-/// Fetches print, range and super from the builtins (NameError when missing).
-bool fetch_builtins() noexcept;
+/// Fetches print, range and super from the builtins' namespace (NameError
+/// when one is missing).
+bool fetch_builtins(Names &n, PyObject *builtins_dict) noexcept;
 
 }  // namespace duzer::interp

@@ -1,26 +1,68 @@
-// Owned references and the few primitive operations every stage uses: stealing a
-// result or raising the pending error, truth values, attributes, items and
-// the arithmetic the procedure performs on the interpreter's own numbers.
+// Owned references, the failure signal, and the primitive operations every
+// stage uses: truth values, attributes, items, comparisons and the arithmetic
+// the procedure performs on the interpreter's own numbers.
+//
+// Evaluation order. A Python expression evaluates its operands left to right
+// and a call looks its callee up before its arguments; a C++ call leaves the
+// order of its arguments unspecified. So an operation with two or more
+// operands takes them as `Ref`s, which bind only to named values (locals,
+// borrowed arguments, interned constants) and refuse the temporary result of
+// another operation: each interpreter operation is then one C++ statement,
+// and the statements run in Python's order. An operation with a single
+// operand may take that operand as a temporary (`attr(global(n.torch),
+// n.tensor)` is `torch.tensor`): nothing can run between the two.
 #pragma once
 
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 #include <pybind11/pybind11.h>
 
+#include <utility>
+
 namespace py = pybind11;
 
 namespace duzer::interp {
 
+/// Thrown when an interpreter operation failed. The exception stays in the
+/// interpreter's error indicator until the C entry point that catches this
+/// returns its failure value; the object carries nothing, so unwinding never
+/// goes through the thread-state API (unsupported in sub-interpreters).
+struct ErrorSet {};
+
+/// Ends the current operation with the pending Python exception.
+[[noreturn]] inline void raise_pending() {
+    throw ErrorSet{};
+}
+
 /// Takes ownership of a C-API result; a NULL result means an error is pending.
 inline py::object steal(PyObject *result) {
-    if (result == nullptr) throw py::error_already_set();
+    if (result == nullptr) raise_pending();
     return py::reinterpret_steal<py::object>(result);
 }
 
-/// Throws the pending Python error when a C-API status says it failed.
-inline void check(int status) {
-    if (status < 0) throw py::error_already_set();
+inline py::object borrow(PyObject *value) {
+    return py::reinterpret_borrow<py::object>(value);
 }
+
+/// Throws when a C-API status says it failed.
+inline void check(int status) {
+    if (status < 0) raise_pending();
+}
+
+/// An operand of an operation with several operands: a named value, never the
+/// temporary result of another operation (see the note at the top).
+class Ref {
+  public:
+    Ref(PyObject *value) noexcept : ptr_(value) {}
+    Ref(py::handle value) noexcept : ptr_(value.ptr()) {}
+    Ref(const py::object &value) noexcept : ptr_(value.ptr()) {}
+    Ref(py::object &&) = delete;  // name the result first, in Python's order
+
+    PyObject *ptr() const noexcept { return ptr_; }
+
+  private:
+    PyObject *ptr_;
+};
 
 inline bool truth(py::handle value) {
     int result = PyObject_IsTrue(value.ptr());
@@ -28,57 +70,63 @@ inline bool truth(py::handle value) {
     return result != 0;
 }
 
-inline py::object attr(py::handle obj, py::handle name) {
-    return steal(PyObject_GetAttr(obj.ptr(), name.ptr()));
+/// `obj.name`.
+inline py::object attr(py::handle obj, PyObject *name) {
+    return steal(PyObject_GetAttr(obj.ptr(), name));
 }
 
-inline void set_attr(py::handle obj, py::handle name, py::handle value) {
-    check(PyObject_SetAttr(obj.ptr(), name.ptr(), value.ptr()));
+/// `obj.name = value` (the value is evaluated before the target).
+inline void set_attr(Ref obj, PyObject *name, Ref value) {
+    check(PyObject_SetAttr(obj.ptr(), name, value.ptr()));
 }
 
-inline py::object getitem(py::handle obj, py::handle key) {
+/// `obj[key]`.
+inline py::object getitem(Ref obj, Ref key) {
     return steal(PyObject_GetItem(obj.ptr(), key.ptr()));
 }
 
-inline void setitem(py::handle obj, py::handle key, py::handle value) {
+/// `obj[key] = value`.
+inline void setitem(Ref obj, Ref key, Ref value) {
     check(PyObject_SetItem(obj.ptr(), key.ptr(), value.ptr()));
 }
 
-inline bool contains(py::handle container, py::handle item) {
+/// `item in container`.
+inline bool contains(Ref item, Ref container) {
     int result = PySequence_Contains(container.ptr(), item.ptr());
     check(result);
     return result != 0;
 }
 
-inline py::object compare(py::handle a, py::handle b, int op) {
+/// `a <op> b` for a rich comparison.
+inline py::object compare(Ref a, Ref b, int op) {
     return steal(PyObject_RichCompare(a.ptr(), b.ptr(), op));
 }
 
-/// `if a == b:` -- the comparison's result reduced to a truth value (no
+/// `if a == b:`: the comparison's result reduced to a truth value (no
 /// identity shortcut, exactly as the interpreter evaluates the test).
-inline bool equals(py::handle a, py::handle b) {
-    return truth(compare(a, b, Py_EQ));
+inline bool equals(Ref a, Ref b) {
+    py::object result = compare(a, b, Py_EQ);
+    return truth(result);
 }
 
-inline py::object add(py::handle a, py::handle b) {
-    return steal(PyNumber_Add(a.ptr(), b.ptr()));
-}
-inline py::object subtract(py::handle a, py::handle b) {
-    return steal(PyNumber_Subtract(a.ptr(), b.ptr()));
-}
-inline py::object multiply(py::handle a, py::handle b) {
-    return steal(PyNumber_Multiply(a.ptr(), b.ptr()));
-}
-inline py::object true_divide(py::handle a, py::handle b) {
-    return steal(PyNumber_TrueDivide(a.ptr(), b.ptr()));
-}
-inline py::object remainder(py::handle a, py::handle b) {
-    return steal(PyNumber_Remainder(a.ptr(), b.ptr()));
-}
+#define DUZER_BINARY(verb, c_api)              \
+    inline py::object verb(Ref a, Ref b) {     \
+        return steal(c_api(a.ptr(), b.ptr())); \
+    }
+DUZER_BINARY(add, PyNumber_Add)
+DUZER_BINARY(subtract, PyNumber_Subtract)
+DUZER_BINARY(multiply, PyNumber_Multiply)
+DUZER_BINARY(true_divide, PyNumber_TrueDivide)
+DUZER_BINARY(remainder, PyNumber_Remainder)
+DUZER_BINARY(bit_and, PyNumber_And)
+DUZER_BINARY(inplace_add, PyNumber_InPlaceAdd)
+DUZER_BINARY(inplace_true_divide, PyNumber_InPlaceTrueDivide)
+#undef DUZER_BINARY
 
+/// `len(obj)`.
 inline Py_ssize_t length(py::handle obj) {
     Py_ssize_t n = PyObject_Size(obj.ptr());
-    if (n < 0) throw py::error_already_set();
+    if (n < 0) raise_pending();
     return n;
 }
 
@@ -86,34 +134,53 @@ inline py::object index_object(Py_ssize_t i) {
     return steal(PyLong_FromSsize_t(i));
 }
 
-/// `lst.extend(iterable)` with the list's own extend.
-inline void extend(py::handle list, py::handle iterable) {
-    steal(_PyList_Extend(reinterpret_cast<PyListObject *>(list.ptr()), iterable.ptr()));
-}
-
-inline void append(py::handle list, py::handle item) {
-    check(PyList_Append(list.ptr(), item.ptr()));
+/// `str(obj)`.
+inline py::object str_of(py::handle obj) {
+    return steal(PyObject_Str(obj.ptr()));
 }
 
 /// `(a, b, ...)`.
 template <class... Items>
-py::object make_tuple(const Items &...items) {
-    return steal(PyTuple_Pack(sizeof...(Items), py::handle(items).ptr()...));
+py::object new_tuple(Items &&...items) {
+    return steal(PyTuple_Pack(sizeof...(Items), Ref(std::forward<Items>(items)).ptr()...));
 }
 
+/// `[]`, `{}`.
 inline py::object new_list() {
     return steal(PyList_New(0));
+}
+inline py::object new_dict() {
+    return steal(PyDict_New());
+}
+
+/// `lst.append(item)` on a list the procedure made itself.
+inline void append(Ref list, Ref item) {
+    check(PyList_Append(list.ptr(), item.ptr()));
+}
+
+/// `lst.extend(iterable)` on a list the procedure made itself.
+void extend(Ref list, Ref iterable);
+
+/// `list(iterable)`, `set(iterable)`, `sorted(iterable)` with the builtins'
+/// own behaviour.
+inline py::object list_of(py::handle iterable) {
+    return steal(PySequence_List(iterable.ptr()));
+}
+inline py::object set_of(py::handle iterable) {
+    return steal(PySet_New(iterable.ptr()));
+}
+py::object sorted_list(py::handle iterable);
+
+/// `iter(iterable)`.
+inline py::object get_iter(py::handle iterable) {
+    return steal(PyObject_GetIter(iterable.ptr()));
 }
 
 /// Next item of an iterator, or an empty object when it is exhausted.
 inline py::object next(py::handle iterator) {
     PyObject *item = PyIter_Next(iterator.ptr());
-    if (item == nullptr && PyErr_Occurred()) throw py::error_already_set();
+    if (item == nullptr && PyErr_Occurred()) raise_pending();
     return py::reinterpret_steal<py::object>(item);
-}
-
-inline py::object get_iter(py::handle iterable) {
-    return steal(PyObject_GetIter(iterable.ptr()));
 }
 
 }  // namespace duzer::interp

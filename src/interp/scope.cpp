@@ -1,6 +1,8 @@
 // The call-scope type: three variable slots, GC traversal and clearing.
 #include "interp/scope.h"
 
+#include "interp/state.h"
+
 namespace duzer::interp {
 
 namespace {
@@ -45,17 +47,16 @@ PyType_Spec scope_spec = {
     scope_slots,
 };
 
-PyTypeObject *scope_type = nullptr;
-
 }  // namespace
 
 py::object Scope::get(Variable v) const {
     PyObject *value = slots[v];
     if (value == nullptr) {
         PyErr_Format(PyExc_NameError,
-                     "free variable '%s' referenced before assignment in enclosing scope",
+                     "cannot access free variable '%s' where it is not associated with a value "
+                     "in enclosing scope",
                      kVariableNames[v]);
-        throw py::error_already_set();
+        raise_pending();
     }
     return py::reinterpret_borrow<py::object>(value);
 }
@@ -65,17 +66,15 @@ void Scope::set(Variable v, py::handle value) {
 }
 
 py::object new_scope() {
-    auto *self = PyObject_GC_New(Scope, scope_type);
-    if (self == nullptr) throw py::error_already_set();
+    auto *self = PyObject_GC_New(Scope, state().scope_type);
+    if (self == nullptr) raise_pending();
     for (PyObject *&slot : self->slots) slot = nullptr;
     PyObject_GC_Track(reinterpret_cast<PyObject *>(self));
     return steal(reinterpret_cast<PyObject *>(self));
 }
 
-bool ready_scope_type() noexcept {
-    if (scope_type != nullptr) return true;
-    scope_type = reinterpret_cast<PyTypeObject *>(PyType_FromSpec(&scope_spec));
-    return scope_type != nullptr;
+PyTypeObject *make_scope_type() noexcept {
+    return reinterpret_cast<PyTypeObject *>(PyType_FromSpec(&scope_spec));
 }
 
 }  // namespace duzer::interp

@@ -25,6 +25,7 @@ inline Scope &as_scope(py::handle scope) {
     return *reinterpret_cast<Scope *>(scope.ptr());
 }
 
-bool ready_scope_type() noexcept;
+/// Creates the type; NULL with an exception set on failure.
+PyTypeObject *make_scope_type() noexcept;
 
 }  // namespace duzer::interp

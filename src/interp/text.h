@@ -13,7 +13,8 @@ inline py::object format(py::handle value, PyObject *spec) {
     return steal(PyObject_Format(value.ptr(), spec));
 }
 
-/// The pieces joined without a separator (each must be a str).
+/// The pieces joined without a separator (each must be a str), as an f-string
+/// builds its result. The braced list evaluates its pieces left to right.
 py::object concat(std::initializer_list<py::handle> pieces);
 
 }  // namespace duzer::interp

@@ -7,13 +7,13 @@ namespace {
 
 [[noreturn]] Py_NO_INLINE void raise_too_many(Py_ssize_t expected) {
     PyErr_Format(PyExc_ValueError, "too many values to unpack (expected %zd)", expected);
-    throw py::error_already_set();
+    raise_pending();
 }
 
 [[noreturn]] Py_NO_INLINE void raise_need_more(Py_ssize_t found) {
     PyErr_Format(PyExc_ValueError, "need more than %zd value%.1s to unpack", found,
                  found == 1 ? "" : "s");
-    throw py::error_already_set();
+    raise_pending();
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // from the layer tables in a fixed order (the order in which the layers draw
 // their initial weights from torch's generator).
 #include "interp/call.h"
+#include "interp/state.h"
 #include "model/cnn.h"
 
 namespace duzer {
@@ -10,86 +11,166 @@ using namespace interp;
 
 namespace {
 
-/// `table[i][field]`, subscripting twice so lists and arrays both serve.
-py::object field(py::handle table, py::handle i, py::handle field_index) {
-    return getitem(getitem(table, i), field_index);
+/// `table[i][k]`, subscripting twice so lists and arrays both serve.
+py::object field(Ref table, Ref i, PyObject *k) {
+    py::object row = getitem(table, i);
+    return getitem(row, k);
 }
 
-/// `self.<list>.append(module)`; returns what append returns.
-py::object append_module(py::handle self, PyObject *list_name, py::handle module) {
-    return call_method(attr(self, list_name), names().append, module);
+/// `self.<list_name>.append(<make()>)`: the list and its append are looked up
+/// before the layer is built. Returns what append returns.
+template <class Make>
+py::object append_layer(py::handle self, PyObject *list_name, Make make) {
+    Method append = method(attr(self, list_name), names().append);
+    py::object layer = make();
+    return call(append, layer);
 }
 
-/// `nn.<kind>(kernel_size=(row[1], row[2]), stride=row[3], padding=row[4])`.
-py::object pooling_module(PyObject *kind, py::handle poolingLayer, py::handle i) {
+/// `module.to(device)`.
+py::object to_device(py::handle module, const Scope &scope) {
+    Method to = method(module, names().to);
+    py::object device = scope.get(Scope::device);
+    return call(to, device);
+}
+
+/// `nn.<name>()`.
+py::object new_layer(PyObject *name) {
+    return call_noargs(global_attr(names().nn, name));
+}
+
+/// `nn.Linear(<in_features()>, <out_features()>)`.
+template <class In, class Out>
+py::object linear(In in_features, Out out_features) {
+    py::object linear_cls = global_attr(names().nn, names().Linear);
+    py::object in = in_features();
+    py::object out = out_features();
+    return call(linear_cls, in, out);
+}
+
+/// One row of the convolution tables: Conv2d (on the device), ReLU, and the
+/// pooling layer that the row's pool type names, if any.
+void add_conv_block(py::handle self, const Scope &scope, Ref cLayer, Ref poolingLayer,
+                    Py_ssize_t row) {
     const Names &n = names();
-    py::object kernel_size =
-        make_tuple(field(poolingLayer, i, n.int_1), field(poolingLayer, i, n.int_2));
-    py::object stride = field(poolingLayer, i, n.int_3);
-    py::object padding = field(poolingLayer, i, n.int_4);
-    return call_kw(attr(global(n.nn), kind), n.kw_kernel_size_stride_padding, kernel_size, stride,
-                   padding);
+    py::object i = index_object(row);
+    py::object in_channels;
+    if (row == 0) {
+        // in_channels = dataX.shape[1]
+        py::object shape = attr(scope.get(Scope::dataX), n.shape);
+        in_channels = getitem(shape, n.int_1);
+    } else {
+        // in_channels = cLayer[i - 1][2]
+        py::object previous = index_object(row - 1);
+        in_channels = field(cLayer, previous, n.int_2);
+    }
+    py::object out_channels = field(cLayer, i, n.int_2);
+    py::object kernel_height = field(cLayer, i, n.int_0);
+    py::object kernel_width = field(cLayer, i, n.int_1);
+    py::object kernel_size = new_tuple(kernel_height, kernel_width);
+    py::object stride = field(cLayer, i, n.int_3);
+    py::object padding = field(cLayer, i, n.int_4);
+    // self.conv_layers.append(nn.Conv2d(in_channels, out_channels, kernel_size,
+    //                                   stride, padding).to(device))
+    append_layer(self, n.conv_layers, [&] {
+        py::object conv2d = global_attr(n.nn, n.Conv2d);
+        py::object conv = call(conv2d, in_channels, out_channels, kernel_size, stride, padding);
+        return to_device(conv, scope);
+    });
+    // self.conv_layers.append(nn.ReLU())
+    append_layer(self, n.conv_layers, [&] { return new_layer(n.ReLU); });
+
+    // if poolingLayer[i][0] != "none":
+    //     if poolingLayer[i][0] == "maxPooling2dLayer": ... MaxPool2d
+    //     elif poolingLayer[i][0] == "averagePooling2dLayer": ... AvgPool2d
+    py::object pool_type = field(poolingLayer, i, n.int_0);
+    py::object not_none = compare(pool_type, n.none, Py_NE);
+    if (!truth(not_none)) return;
+    PyObject *pool_class = nullptr;
+    pool_type = field(poolingLayer, i, n.int_0);
+    if (equals(pool_type, n.maxPooling2dLayer)) {
+        pool_class = n.MaxPool2d;
+    } else {
+        pool_type = field(poolingLayer, i, n.int_0);
+        if (!equals(pool_type, n.averagePooling2dLayer)) return;
+        pool_class = n.AvgPool2d;
+    }
+    // self.conv_layers.append(nn.<pool_class>(
+    //     kernel_size=(poolingLayer[i][1], poolingLayer[i][2]),
+    //     stride=poolingLayer[i][3], padding=poolingLayer[i][4])).to(device)
+    py::object appended = append_layer(self, n.conv_layers, [&] {
+        py::object pool_cls = global_attr(n.nn, pool_class);
+        py::object pool_height = field(poolingLayer, i, n.int_1);
+        py::object pool_width = field(poolingLayer, i, n.int_2);
+        py::object pool_kernel = new_tuple(pool_height, pool_width);
+        py::object pool_stride = field(poolingLayer, i, n.int_3);
+        py::object pool_padding = field(poolingLayer, i, n.int_4);
+        return call_kw(pool_cls, n.kw_kernel_size_stride_padding, pool_kernel, pool_stride,
+                       pool_padding);
+    });
+    to_device(appended, scope);
 }
 
 py::object cnn_init(Function &fn, PyObject *const *args) {
     const Names &n = names();
     py::handle self = args[0], cLayer = args[1], poolingLayer = args[2], fcLayer = args[3],
                num_classes = args[4];
-    Scope &scope = as_scope(fn.scope);
+    const Scope &scope = as_scope(fn.scope);
 
-    call_method(call(n.super, scope.get(Scope::CNN), self), n.__init__);
-    set_attr(self, n.conv_layers, call(attr(global(n.nn), n.ModuleList)));
-    set_attr(self, n.pool_layers, call(attr(global(n.nn), n.ModuleList)));
+    // super(CNN, self).__init__()
+    py::object cls = scope.get(Scope::CNN);
+    py::object parent = call(n.super, cls, self);
+    call_method(parent, n.__init__);
+    // self.conv_layers = nn.ModuleList(); self.pool_layers = nn.ModuleList()
+    py::object conv_layers = new_layer(n.ModuleList);
+    set_attr(self, n.conv_layers, conv_layers);
+    py::object pool_layers = new_layer(n.ModuleList);
+    set_attr(self, n.pool_layers, pool_layers);
 
+    // for i in range(len(cLayer)):
     const Py_ssize_t conv_rows = length(cLayer);
-    for (Py_ssize_t row = 0; row < conv_rows; ++row) {
-        py::object i = index_object(row);
-        py::object in_channels = row == 0 ? getitem(attr(scope.get(Scope::dataX), n.shape), n.int_1)
-                                          : field(cLayer, index_object(row - 1), n.int_2);
-        py::object out_channels = field(cLayer, i, n.int_2);
-        py::object kernel_size = make_tuple(field(cLayer, i, n.int_0), field(cLayer, i, n.int_1));
-        py::object stride = field(cLayer, i, n.int_3);
-        py::object padding = field(cLayer, i, n.int_4);
-        py::object conv = call(attr(global(n.nn), n.Conv2d), in_channels, out_channels, kernel_size,
-                               stride, padding);
-        append_module(self, n.conv_layers, call_method(conv, n.to, scope.get(Scope::device)));
-        append_module(self, n.conv_layers, call(attr(global(n.nn), n.ReLU)));
+    for (Py_ssize_t row = 0; row < conv_rows; ++row)
+        add_conv_block(self, scope, cLayer, poolingLayer, row);
 
-        if (!truth(compare(field(poolingLayer, i, n.int_0), n.none, Py_NE))) continue;
-        PyObject *kind = nullptr;
-        if (truth(compare(field(poolingLayer, i, n.int_0), n.maxPooling2dLayer, Py_EQ))) {
-            kind = n.MaxPool2d;
-        } else if (truth(
-                       compare(field(poolingLayer, i, n.int_0), n.averagePooling2dLayer, Py_EQ))) {
-            kind = n.AvgPool2d;
-        } else {
-            continue;
-        }
-        py::object pool = pooling_module(kind, poolingLayer, i);
-        call_method(append_module(self, n.conv_layers, pool), n.to, scope.get(Scope::device));
+    // self.fc_layers = nn.ModuleList()
+    py::object fc_layers = new_layer(n.ModuleList);
+    set_attr(self, n.fc_layers, fc_layers);
+    auto probe = [&] { return call_method(self, n.get_conv_output_size); };
+    auto width = [&](Py_ssize_t k) {
+        return [&fcLayer, k] {
+            py::object index = index_object(k);
+            return getitem(fcLayer, index);
+        };
+    };
+    auto classes = [&] { return borrow(num_classes.ptr()); };
+
+    // if len(fcLayer) == 0:
+    if (length(fcLayer) == 0) {
+        // self.fc_layers.append(nn.Linear(self.get_conv_output_size(), num_classes)).to(device)
+        py::object appended =
+            append_layer(self, n.fc_layers, [&] { return linear(probe, classes); });
+        to_device(appended, scope);
+        return borrow(Py_None);
     }
-
-    set_attr(self, n.fc_layers, call(attr(global(n.nn), n.ModuleList)));
+    // self.fc_layers.append(nn.Linear(self.get_conv_output_size(), fcLayer[0])).to(device)
+    py::object appended = append_layer(self, n.fc_layers, [&] { return linear(probe, width(0)); });
+    to_device(appended, scope);
+    // self.fc_layers.append(nn.ReLU())
+    append_layer(self, n.fc_layers, [&] { return new_layer(n.ReLU); });
+    // for i in range(1, len(fcLayer)):
     const Py_ssize_t widths = length(fcLayer);
-    if (widths == 0) {
-        py::object features = call_method(self, n.get_conv_output_size);
-        py::object linear = call(attr(global(n.nn), n.Linear), features, num_classes);
-        call_method(append_module(self, n.fc_layers, linear), n.to, scope.get(Scope::device));
-        return py::none();
-    }
-    py::object features = call_method(self, n.get_conv_output_size);
-    py::object linear = call(attr(global(n.nn), n.Linear), features, getitem(fcLayer, n.int_0));
-    call_method(append_module(self, n.fc_layers, linear), n.to, scope.get(Scope::device));
-    append_module(self, n.fc_layers, call(attr(global(n.nn), n.ReLU)));
     for (Py_ssize_t k = 1; k < widths; ++k) {
-        linear = call(attr(global(n.nn), n.Linear), getitem(fcLayer, index_object(k - 1)),
-                      getitem(fcLayer, index_object(k)));
-        call_method(append_module(self, n.fc_layers, linear), n.to, scope.get(Scope::device));
-        append_module(self, n.fc_layers, call(attr(global(n.nn), n.ReLU)));
+        // self.fc_layers.append(nn.Linear(fcLayer[i - 1], fcLayer[i])).to(device)
+        appended = append_layer(self, n.fc_layers, [&] { return linear(width(k - 1), width(k)); });
+        to_device(appended, scope);
+        // self.fc_layers.append(nn.ReLU())
+        append_layer(self, n.fc_layers, [&] { return new_layer(n.ReLU); });
     }
-    linear = call(attr(global(n.nn), n.Linear), getitem(fcLayer, n.int_minus_1), num_classes);
-    call_method(append_module(self, n.fc_layers, linear), n.to, scope.get(Scope::device));
-    return py::none();
+    // self.fc_layers.append(nn.Linear(fcLayer[-1], num_classes)).to(device)
+    appended = append_layer(self, n.fc_layers, [&] {
+        return linear([&] { return getitem(fcLayer, n.int_minus_1); }, classes);
+    });
+    to_device(appended, scope);
+    return borrow(Py_None);
 }
 
 PyObject *Names::*const kInitParams[] = {&Names::self, &Names::cLayer, &Names::poolingLayer,

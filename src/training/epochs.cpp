@@ -3,7 +3,8 @@
 #include "training/epochs.h"
 
 #include "interp/text.h"
-#include "training/predictions.h"
+#include "training/batch.h"
+#include "training/validation.h"
 
 namespace duzer {
 
@@ -15,7 +16,7 @@ namespace {
 std::pair<py::object, py::object> train_epoch(Run &run) {
     const Names &n = names();
     call_method(run.model, n.train);
-    py::object train_loss = py::reinterpret_borrow<py::object>(n.float_0);
+    py::object train_loss = borrow(n.float_0);
     py::object train_preds = new_list();
     py::object train_true = new_list();
     BatchLocals b;
@@ -31,7 +32,9 @@ std::pair<py::object, py::object> train_epoch(Run &run) {
         record_batch(b, train_preds, train_true);
     }
     average_over_dataset(train_loss, run.train_loader);
-    py::object train_acc = call(global(n.accuracy_score), train_true, train_preds);
+    // train_acc = accuracy_score(train_true, train_preds)
+    py::object accuracy_score = global(n.accuracy_score);
+    py::object train_acc = call(accuracy_score, train_true, train_preds);
     return {train_loss, train_acc};
 }
 
@@ -40,23 +43,30 @@ std::pair<py::object, py::object> train_epoch(Run &run) {
 void train_network(Run &run) {
     const Names &n = names();
     auto [initial_loss, initial_acc] = validation_pass(run);
+    // f"Initial Validation, Val Loss: {val_loss:.4f}, Val Acc: {val_acc:.4f}"
     print_line(concat({n.initial_validation, format(initial_loss, n.spec_4f), n.val_acc_sep,
                        format(initial_acc, n.spec_4f)}));
 
+    // for epoch in range(num_epochs):
     py::object epochs = get_iter(call(n.range, run.num_epochs));
     while (py::object epoch = next(epochs)) {
         auto [train_loss, train_acc] = train_epoch(run);
         append(run.train_losses, train_loss);
         append(run.train_accuracies, train_acc);
-        py::object number = format(add(epoch, n.int_1), n.empty);
-        py::object total = format(run.num_epochs, n.empty);
+        // f"Epoch [{epoch + 1}/{num_epochs}], Train Loss: {train_loss:.4f}, ..."
+        py::object number = add(epoch, n.int_1);
         print_line(
-            concat({n.epoch_open, number, n.slash, total, n.train_loss_sep,
-                    format(train_loss, n.spec_4f), n.train_acc_sep, format(train_acc, n.spec_4f)}));
-        if (equals(remainder(add(epoch, n.int_1), run.val_freq), n.int_0)) {
+            concat({n.epoch_open, format(number, n.empty), n.slash, format(run.num_epochs, n.empty),
+                    n.train_loss_sep, format(train_loss, n.spec_4f), n.train_acc_sep,
+                    format(train_acc, n.spec_4f)}));
+        // if (epoch + 1) % val_freq == 0:
+        number = add(epoch, n.int_1);
+        py::object phase = remainder(number, run.val_freq);
+        if (equals(phase, n.int_0)) {
             auto [val_loss, val_acc] = validation_pass(run);
+            number = add(epoch, n.int_1);
             print_line(
-                concat({n.epoch_open, format(add(epoch, n.int_1), n.empty), n.slash,
+                concat({n.epoch_open, format(number, n.empty), n.slash,
                         format(run.num_epochs, n.empty), n.val_loss_sep,
                         format(val_loss, n.spec_4f), n.val_acc_sep, format(val_acc, n.spec_4f)}));
         }

@@ -1,9 +1,10 @@
-// A batch's loop variables and the per-batch bookkeeping shared by the
-// training, validation and test passes: predictions and labels gathered on
-// the host, the running loss.
+// Per-batch bookkeeping shared by the training, validation and test passes: a
+// batch's loop variables, predicted and true classes gathered on the host,
+// and the running loss.
 #pragma once
 
 #include "interp/call.h"
+#include "interp/state.h"
 #include "interp/unpack.h"
 
 namespace duzer {
@@ -19,29 +20,36 @@ struct BatchLocals {
     void unpack_batch(py::handle batch) { interp::unpack_assign(batch, data, labels); }
 };
 
-/// `_, preds = torch.max(outputs, 1)`, then both lists extended with the
-/// batch's predicted and true class indices as NumPy arrays.
+/// `_, preds = torch.max(outputs, 1)`, then
+/// `preds_list.extend(preds.cpu().numpy())` and
+/// `true_list.extend(labels.cpu().numpy())`.
 inline void record_batch(BatchLocals &b, py::handle preds_list, py::handle true_list) {
     using namespace interp;
     const Names &n = names();
-    unpack_assign(call_method(global(n.torch), n.max, b.outputs, n.int_1), b.maxima, b.preds);
-    extend(preds_list, call_method(call_method(b.preds, n.cpu), n.numpy));
-    extend(true_list, call_method(call_method(b.labels, n.cpu), n.numpy));
+    Method torch_max = method(global(n.torch), n.max);
+    py::object max_result = call(torch_max, b.outputs, n.int_1);
+    unpack_assign(max_result, b.maxima, b.preds);
+    py::object predicted = call_method(call_method(b.preds, n.cpu), n.numpy);
+    extend(preds_list, predicted);
+    py::object actual = call_method(call_method(b.labels, n.cpu), n.numpy);
+    extend(true_list, actual);
 }
 
-/// `loss.item() * data.size(0)` added to the running float `total`.
+/// `total += loss.item() * data.size(0)`.
 inline void accumulate_loss(py::object &total, py::handle loss, py::handle data) {
     using namespace interp;
     const Names &n = names();
-    py::object batch = multiply(call_method(loss, n.item), call_method(data, n.size, n.int_0));
-    total = steal(PyNumber_InPlaceAdd(total.ptr(), batch.ptr()));
+    py::object item = call_method(loss, n.item);
+    py::object size = call_method(data, n.size, n.int_0);
+    py::object batch_loss = multiply(item, size);
+    total = inplace_add(total, batch_loss);
 }
 
 /// `total /= len(loader.dataset)`.
 inline void average_over_dataset(py::object &total, py::handle loader) {
     using namespace interp;
     py::object count = index_object(length(attr(loader, names().dataset)));
-    total = steal(PyNumber_InPlaceTrueDivide(total.ptr(), count.ptr()));
+    total = inplace_true_divide(total, count);
 }
 
 }  // namespace duzer

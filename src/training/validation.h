@@ -1,0 +1,16 @@
+// The validation pass, run before the first epoch and after every
+// `val_freq`-th one.
+#pragma once
+
+#include <utility>
+
+#include "run.h"
+
+namespace duzer {
+
+/// Evaluation mode, no gradients, mean loss per sample and accuracy over the
+/// validation loader; both appended to the history and returned as
+/// (val_loss, val_acc) for the progress line.
+std::pair<py::object, py::object> validation_pass(Run &run);
+
+}  // namespace duzer
