@@ -7,6 +7,7 @@ import contextlib
 import gc
 import io
 import sys
+import traceback
 import weakref
 from types import SimpleNamespace
 
@@ -384,3 +385,45 @@ def test_unbound_class_variable_error_matches_the_interpreter(monkeypatch, capsy
         messages.append(str(excinfo.value))
     assert messages[0] == messages[1] == ("cannot access free variable 'CNN' where it is not associated with a "
                                           "value in enclosing scope")
+
+
+def _failing_metric(*args, **kwargs):
+    raise Stop("metric")
+
+
+STAGE_FAILURES = [  # (stage, line, argument overrides, module-level names to replace)
+    ("seeding", 1, {"setting": {"seed": "x"}}, {}),
+    ("scaling", 2, {"X": np.array([[["a"]]] * 8)}, {}),
+    ("device choice", 3, {}, {"torch": SimpleNamespace(manual_seed=torch.manual_seed)}),
+    ("data preparation", 4, {"divideR": (0.5, 0, 0)}, {}),
+    ("network class", 5, {}, {"nn": SimpleNamespace()}),
+    ("training set-up", 6, {"cLayer": ([3, 3, "four", 1, 1],)}, {}),
+    ("training loop", 7, {"options": {"MaxEpochs": "x"}}, {}),
+    ("test evaluation", 8, {}, {"precision_score": _failing_metric}),
+    ("figures", 9, {"options": {"ValidationFrequency": 0.5}, "setting": {"figflag": "on"}}, {}),
+]
+
+
+@pytest.mark.filterwarnings("ignore:Glyph .* missing:UserWarning")
+@pytest.mark.parametrize("stage, line, overrides, replaced", STAGE_FAILURES, ids=[s[0] for s in STAGE_FAILURES])
+def test_traceback_names_the_failing_stage(stage, line, overrides, replaced, monkeypatch, capsys):
+    import matplotlib.pyplot as plt
+
+    outcomes = []
+    for implementation in (duZER, reference):
+        for name, value in replaced.items():
+            monkeypatch.setattr(implementation, name, value)
+        try:
+            with pytest.raises(Exception) as excinfo:
+                implementation.FunClassCNNs(*arguments(**overrides))
+        finally:
+            plt.close("all")
+        error = excinfo.value
+        outcomes.append((type(error), str(error), type(error.__cause__), type(error.__context__),
+                         traceback.extract_tb(excinfo.tb)))
+    (*native, native_tb), (*plain, _) = outcomes
+    assert native == plain
+    entries = [(entry.filename, entry.lineno, entry.name) for entry in native_tb]
+    # The caller's line, then the stage, then whatever raised inside it.
+    assert entries[1] == (f"<duZER: {stage}>", line, "FunClassCNNs")
+    assert [entry for entry in entries if entry[0].startswith("<duZER")] == [entries[1]]

@@ -9,14 +9,22 @@ PyObject *intern(const char *text) {
     return PyUnicode_InternFromString(text);
 }
 
-PyObject *tuple_of(std::initializer_list<PyObject *> items) {
-    PyObject *tuple = PyTuple_New(static_cast<Py_ssize_t>(items.size()));
-    if (tuple == nullptr) return nullptr;
-    Py_ssize_t i = 0;
-    for (PyObject *item : items) {
-        Py_INCREF(item);
-        PyTuple_SET_ITEM(tuple, i++, item);
+/// The interned names of a comma-separated list ("a, b") as a tuple: the
+/// keyword names of one call site, the very objects of the identifiers.
+PyObject *interned_tuple(const char *list) {
+    PyObject *text = PyUnicode_FromString(list);
+    if (text == nullptr) return nullptr;
+    PyObject *separator = PyUnicode_FromString(", ");
+    PyObject *parts = separator ? PyUnicode_Split(text, separator, -1) : nullptr;
+    Py_DECREF(text);
+    Py_XDECREF(separator);
+    if (parts == nullptr) return nullptr;
+    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(parts); ++i) {
+        PyObject **item = &PyList_GET_ITEM(parts, i);
+        PyUnicode_InternInPlace(item);
     }
+    PyObject *tuple = PyList_AsTuple(parts);
+    Py_DECREF(parts);
     return tuple;
 }
 
@@ -36,21 +44,10 @@ bool prepare_names(Names &n) noexcept {
     DUZER_NUMBERS(DUZER_MAKE_NUMBER)
 #undef DUZER_MAKE_NUMBER
     if ((n.slice_from_1 = PySlice_New(n.int_1, nullptr, nullptr)) == nullptr) return false;
-    if ((n.kw_dtype = tuple_of({n.dtype})) == nullptr) return false;
-    if ((n.kw_test_size_random_state = tuple_of({n.test_size, n.random_state})) == nullptr)
-        return false;
-    if ((n.kw_batch_size = tuple_of({n.batch_size})) == nullptr) return false;
-    if ((n.kw_batch_size_shuffle = tuple_of({n.batch_size, n.shuffle})) == nullptr) return false;
-    if ((n.kw_kernel_size_stride_padding = tuple_of({n.kernel_size, n.stride, n.padding})) ==
-        nullptr)
-        return false;
-    if ((n.kw_lr = tuple_of({n.lr})) == nullptr) return false;
-    if ((n.kw_step_size_gamma = tuple_of({n.step_size, n.gamma})) == nullptr) return false;
-    if ((n.kw_average = tuple_of({n.average})) == nullptr) return false;
-    if ((n.kw_figsize = tuple_of({n.figsize})) == nullptr) return false;
-    if ((n.kw_label = tuple_of({n.label})) == nullptr) return false;
-    if ((n.kw_block = tuple_of({n.block})) == nullptr) return false;
-    if ((n.kw_annot_fmt_cmap = tuple_of({n.annot, n.fmt, n.cmap})) == nullptr) return false;
+#define DUZER_MAKE_KWNAMES(member, ...) \
+    if ((n.member = interned_tuple(#__VA_ARGS__)) == nullptr) return false;
+    DUZER_KWNAMES(DUZER_MAKE_KWNAMES)
+#undef DUZER_MAKE_KWNAMES
     return true;
 }
 

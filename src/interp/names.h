@@ -30,7 +30,7 @@ namespace duzer::interp {
     X(val_losses) X(val_accuracies) X(gpu) X(on) X(off) X(none)                     \
     X(maxPooling2dLayer) X(averagePooling2dLayer) X(weighted) X(SimHei) X(Blues) X(d)             \
     X(__init__) X(__enter__) X(__exit__) X(__mro_entries__) X(__prepare__) X(__module__)          \
-    X(__qualname__) X(__orig_bases__) X(__builtins__) X(__test__) X(__signature__)
+    X(__qualname__) X(__orig_bases__)
 
 // Texts that are not identifiers: (member, text).
 #define DUZER_TEXTS(X)                                                                            \
@@ -100,8 +100,7 @@ namespace duzer::interp {
     X(float_0_005, PyFloat_FromDouble(0.005))     \
     X(float_0_95, PyFloat_FromDouble(0.95))       \
     X(figsize_12_4, Py_BuildValue("(ii)", 12, 4)) \
-    X(figsize_8_6, Py_BuildValue("(ii)", 8, 6))   \
-    X(panel_1_2_1, Py_BuildValue("(iii)", 1, 2, 1))
+    X(figsize_8_6, Py_BuildValue("(ii)", 8, 6))
 
 // Keyword-name tuples handed to vectorcall: (member, names...).
 #define DUZER_KWNAMES(X)                                      \
