@@ -123,29 +123,25 @@ PyObject *Names::*const kParams[] = {&Names::dataX,   &Names::dataY,        &Nam
 const interp::FunctionSpec kFunClassCNNs = {"FunClassCNNs", &Names::FunClassCNNs, kParams, 8,
                                             fun_class_cnns};
 
-void bind(py::handle ns, const char *name, py::handle value) {
-    interp::check(PyDict_SetItemString(ns.ptr(), name, value.ptr()));
-}
-
 void populate_namespace(py::handle module) {
-    py::handle ns = PyModule_GetDict(module.ptr());
-    bind(ns, "np", interp::import_module("numpy"));
-    bind(ns, "torch", interp::import_module("torch"));
-    bind(ns, "nn", interp::import_module("torch.nn"));
-    bind(ns, "optim", interp::import_module("torch.optim"));
+    using interp::bind;
+    bind(module, "np", interp::import_module("numpy"));
+    bind(module, "torch", interp::import_module("torch"));
+    bind(module, "nn", interp::import_module("torch.nn"));
+    bind(module, "optim", interp::import_module("torch.optim"));
     auto data = interp::import_from("torch.utils.data", {"DataLoader", "TensorDataset"});
-    bind(ns, "DataLoader", data[0]);
-    bind(ns, "TensorDataset", data[1]);
+    bind(module, "DataLoader", data[0]);
+    bind(module, "TensorDataset", data[1]);
     auto selection = interp::import_from("sklearn.model_selection", {"train_test_split"});
-    bind(ns, "train_test_split", selection[0]);
+    bind(module, "train_test_split", selection[0]);
     auto metrics = interp::import_from("sklearn.metrics", {"accuracy_score", "recall_score",
                                                            "precision_score", "confusion_matrix"});
-    bind(ns, "accuracy_score", metrics[0]);
-    bind(ns, "recall_score", metrics[1]);
-    bind(ns, "precision_score", metrics[2]);
-    bind(ns, "confusion_matrix", metrics[3]);
-    bind(ns, "plt", interp::import_module("matplotlib.pyplot"));
-    bind(ns, "sns", interp::import_module("seaborn"));
+    bind(module, "accuracy_score", metrics[0]);
+    bind(module, "recall_score", metrics[1]);
+    bind(module, "precision_score", metrics[2]);
+    bind(module, "confusion_matrix", metrics[3]);
+    bind(module, "plt", interp::import_module("matplotlib.pyplot"));
+    bind(module, "sns", interp::import_module("seaborn"));
     const Names &n = names();
     // plt.rcParams["font.family"] = "SimHei"
     py::object rc_params = interp::global_attr(n.plt, n.rcParams);
@@ -153,10 +149,10 @@ void populate_namespace(py::handle module) {
     // plt.rcParams["axes.unicode_minus"] = False
     rc_params = interp::global_attr(n.plt, n.rcParams);
     interp::setitem(rc_params, n.axes_unicode_minus, Py_False);
-    py::object doc = interp::steal(PyUnicode_FromString(kDocstring));
-    bind(ns, "FunClassCNNs",
+    py::object doc = interp::text(kDocstring);
+    bind(module, "FunClassCNNs",
          interp::new_function(kFunClassCNNs, n.FunClassCNNs, doc, /*scope=*/nullptr));
-    bind(ns, "__test__", interp::new_dict());
+    bind(module, "__test__", interp::new_dict());
 }
 
 }  // namespace

@@ -32,6 +32,14 @@ py::object attribute_or_submodule(py::handle module, const std::string &full_nam
 
 }  // namespace
 
+void bind(py::handle module, const char *name, py::handle value) {
+    check(PyDict_SetItemString(PyModule_GetDict(module.ptr()), name, value.ptr()));
+}
+
+py::object text(const char *utf8) {
+    return steal(PyUnicode_FromString(utf8));
+}
+
 py::object import_module(const char *dotted_name) {
     py::object name = steal(PyUnicode_FromString(dotted_name));
     py::object module = import_level0(name, Py_None);
