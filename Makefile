@@ -56,7 +56,7 @@ test: install $(TOOLS_STAMP) display-tools
 # C++ layout (clang-format) and the Python files (ruff; rules in pyproject.toml).
 lint: $(TOOLS_STAMP)
 	$(VENV)/bin/clang-format --dry-run --Werror $$(git ls-files 'src/*.cpp' 'src/*.h')
-	$(VENV)/bin/ruff check $$(git ls-files '*.py')
+	$(VENV)/bin/ruff check .
 
 format: $(TOOLS_STAMP)
 	$(VENV)/bin/clang-format -i $$(git ls-files 'src/*.cpp' 'src/*.h')
