@@ -71,7 +71,7 @@ def main(argv: list[str]) -> int:
     for line in found:
         print(f"lock: {line}", file=sys.stderr)
     if found:
-        print(f"lock: {len(found)} package(s) outside {path}; regenerate it with `make lock`",
+        print(f"lock: {len(found)} package(s) outside {path}; regenerate it with `make lock`, or rebuild the venv (`make clean`)",
               file=sys.stderr)
         return 1
     return 0
