@@ -7,7 +7,9 @@ PIP := $(PY) -m pip
 # Runtime and build dependencies (all `make demo` needs), then the test and
 # lint tools on top (`make test`, `make lint`). Every package either step puts
 # into the venv is pinned in constraints.txt; tools/check_lock.py fails the
-# step when something arrived unpinned or at another version.
+# step when something arrived unpinned or at another version. --no-compile:
+# byte-compiling every file of torch, SciPy, pandas and SymPy at install time
+# costs more than compiling the few modules that are imported, once, on import.
 STAMP := $(VENV)/.deps-stamp
 TOOLS_STAMP := $(VENV)/.tools-stamp
 
@@ -16,12 +18,12 @@ TOOLS_STAMP := $(VENV)/.tools-stamp
 $(STAMP): constraints.txt requirements/demo.in pyproject.toml
 	test -x $(PY) || $(PYTHON) -m venv $(VENV)
 	$(PIP) install -q --upgrade pip -c constraints.txt
-	$(PIP) install -q -c constraints.txt -r requirements/demo.in
+	$(PIP) install -q --no-compile -c constraints.txt -r requirements/demo.in
 	$(PY) tools/check_lock.py constraints.txt
 	touch $(STAMP)
 
 $(TOOLS_STAMP): $(STAMP) requirements/test.in
-	$(PIP) install -q -c constraints.txt -r requirements/test.in
+	$(PIP) install -q --no-compile -c constraints.txt -r requirements/test.in
 	$(PY) tools/check_lock.py constraints.txt
 	touch $(TOOLS_STAMP)
 
