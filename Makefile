@@ -4,22 +4,43 @@ PYTHON ?= python3.11
 VENV ?= .venv
 PY := $(VENV)/bin/python
 PIP := $(PY) -m pip
+# Runtime and build dependencies (all `make demo` needs), then the test and
+# lint tools on top (`make test`, `make lint`). Every package either step puts
+# into the venv is pinned in constraints.txt; tools/check_lock.py fails the
+# step when something arrived unpinned or at another version. --no-compile:
+# byte-compiling every file of torch, SciPy, pandas and SymPy at install time
+# costs more than compiling the few modules that are imported, once, on import.
 STAMP := $(VENV)/.deps-stamp
+TOOLS_STAMP := $(VENV)/.tools-stamp
 
-.PHONY: install demo test lint format sanitize bench clean display-tools
+.PHONY: install demo test lint format sanitize bench clean display-tools fonts lock
 
-$(STAMP): constraints.txt pyproject.toml
+$(STAMP): constraints.txt requirements/demo.in pyproject.toml
 	test -x $(PY) || $(PYTHON) -m venv $(VENV)
 	$(PIP) install -q --upgrade pip -c constraints.txt
-	$(PIP) install -q -c constraints.txt torch==2.13.0 numpy scikit-learn matplotlib seaborn \
-		pytest hypothesis pybind11 scikit-build-core ninja clang-format
+	$(PIP) install -q --no-compile -c constraints.txt -r requirements/demo.in
+	$(PY) tools/check_lock.py constraints.txt
 	touch $(STAMP)
+
+$(TOOLS_STAMP): $(STAMP) requirements/test.in
+	$(PIP) install -q --no-compile -c constraints.txt -r requirements/test.in
+	$(PY) tools/check_lock.py constraints.txt
+	touch $(TOOLS_STAMP)
 
 install: $(STAMP)
 	$(PIP) install -q --no-build-isolation --no-deps -c constraints.txt .
 
-demo: install
+demo: install fonts
 	MPLBACKEND=Agg $(PY) examples/demo.py
+
+# A CJK font for the figures' Chinese labels (the demo falls back to it when
+# "SimHei" is missing); installed when missing and root.
+CJK_FONT_FILES := /usr/share/fonts/truetype/wqy/wqy-zenhei.ttc /usr/share/fonts/opentype/noto/NotoSansCJK-Regular.ttc
+fonts:
+	@for f in $(CJK_FONT_FILES); do [ -e "$$f" ] && exit 0; done; \
+	if [ "$$(id -u)" = 0 ] && command -v apt-get >/dev/null 2>&1; then \
+		apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq fonts-wqy-zenhei; \
+	fi
 
 # Xvfb and xdotool run the real-window figure test; installed when missing and root.
 display-tools:
@@ -31,14 +52,36 @@ display-tools:
 			"(as root: apt-get install xvfb xdotool)"; \
 	fi
 
-test: install display-tools
+test: install $(TOOLS_STAMP) display-tools
 	$(PY) -m pytest -q
 
-lint: $(STAMP)
+# C++ layout (clang-format) and the Python files (ruff; rules in pyproject.toml).
+lint: $(TOOLS_STAMP)
 	$(VENV)/bin/clang-format --dry-run --Werror $$(git ls-files 'src/*.cpp' 'src/*.h')
+	$(VENV)/bin/ruff check .
 
-format: $(STAMP)
+format: $(TOOLS_STAMP)
 	$(VENV)/bin/clang-format -i $$(git ls-files 'src/*.cpp' 'src/*.h')
+
+# Regenerates the pinned part of constraints.txt from requirements/*.in with
+# pip-compile (its own venv under build/), starting from the current pins, so
+# only what the inputs require changes; `make lock LOCK_ARGS=--upgrade` moves
+# everything to the newest releases. Lines from the LOCK_END marker to the end
+# of the file are kept as they are.
+PIP_TOOLS_VERSION := 7.7.0
+LOCK_VENV := build/lock-tools
+LOCK_END := \# ---- end of the generated lock
+lock:
+	test -x $(LOCK_VENV)/bin/pip-compile || { $(PYTHON) -m venv $(LOCK_VENV) && \
+		$(LOCK_VENV)/bin/pip install -q pip-tools==$(PIP_TOOLS_VERSION); }
+	mkdir -p build
+	sed '/^$(LOCK_END)/,$$d' constraints.txt > build/lock.txt
+	sed -n '/^$(LOCK_END)/,$$p' constraints.txt > build/lock-tail.txt
+	CUSTOM_COMPILE_COMMAND="make lock" $(LOCK_VENV)/bin/pip-compile -q --allow-unsafe --strip-extras --no-emit-find-links \
+		--no-emit-index-url $(LOCK_ARGS) \
+		--output-file=build/lock.txt requirements/test.in
+	{ cat build/lock.txt; if [ -s build/lock-tail.txt ]; then cat build/lock-tail.txt; \
+		else echo "$(LOCK_END) (make lock keeps what follows) ----"; fi; } > constraints.txt
 
 clean:
 	rm -rf build $(VENV)
@@ -75,11 +118,11 @@ SANITIZE_ASAN_OPTIONS := detect_leaks=1:malloc_context_size=2:allocator_may_retu
 SANITIZE_LSAN_OPTIONS := leak_check_at_exit=0:use_tls=0:suppressions=$(CURDIR)/tests/sanitizer/lsan.supp:print_suppressions=0
 SANITIZE_UBSAN_OPTIONS := print_stacktrace=1:halt_on_error=1
 
-sanitize: $(STAMP)
+sanitize: $(TOOLS_STAMP)
 	cmake -S . -B $(ASAN_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDUZER_SANITIZE=ON \
 		-DPython_EXECUTABLE=$(abspath $(PY)) -Dpybind11_DIR="$$($(PY) -m pybind11 --cmakedir)" \
 		-DCMAKE_MAKE_PROGRAM=$(abspath $(VENV)/bin/ninja)
 	cmake --build $(ASAN_DIR)
 	LD_PRELOAD="$(SANITIZER_RUNTIMES)" ASAN_OPTIONS=$(SANITIZE_ASAN_OPTIONS) \
 		LSAN_OPTIONS=$(SANITIZE_LSAN_OPTIONS) UBSAN_OPTIONS=$(SANITIZE_UBSAN_OPTIONS) \
-		PYTHONPATH=$(ASAN_DIR):$(CURDIR)/tests/sanitizer $(PY) -m pytest -q $(PYTEST_ARGS)
+		PYTHONPATH=$(abspath $(ASAN_DIR)):$(CURDIR)/tests/sanitizer $(PY) -m pytest -q $(PYTEST_ARGS)
