@@ -39,7 +39,10 @@ BOUND = ["__builtins__", "np", "torch", "nn", "optim", "DataLoader", "TensorData
          "__test__"]
 INTERPRETER_CHANGE = ("Interpreter change detected - this module can only be loaded into one interpreter per "
                       "process.")
-VERSION_MISMATCH = "compile time Python version 3.12 of module 'duZER' does not match runtime version 3.11"
+# A minor version other than the running one, for a build that claims it.
+OTHER_MINOR = 12 if sys.version_info.minor != 12 else 11
+VERSION_MISMATCH = (f"compile time Python version 3.{OTHER_MINOR} of module 'duZER' does not match runtime version "
+                    f"3.{sys.version_info.minor}")
 
 
 class Tripwire:
@@ -338,8 +341,8 @@ def tool(name):
 
 
 @pytest.fixture(scope="session")
-def minor_12_build(tmp_path_factory):
-    """The extension built with the compile-time minor version forced to 12."""
+def other_minor_build(tmp_path_factory):
+    """The extension built with the compile-time minor version forced to OTHER_MINOR."""
     root = Path(__file__).resolve().parent.parent
     if not (root / "CMakeLists.txt").is_file() or not (root / "src" / "duZER.cpp").is_file():
         pytest.skip("the source tree is not available next to the tests")
@@ -350,10 +353,10 @@ def minor_12_build(tmp_path_factory):
         import pybind11
     except ImportError:
         pytest.skip("pybind11 is not available")
-    build = tmp_path_factory.mktemp("duzer-minor-12")
+    build = tmp_path_factory.mktemp("duzer-other-minor")
     configure = [cmake, "-S", str(root), "-B", str(build), "-DCMAKE_BUILD_TYPE=RelWithDebInfo",
                  f"-DPython_EXECUTABLE={sys.executable}", f"-Dpybind11_DIR={pybind11.get_cmake_dir()}",
-                 "-DDUZER_BUILT_FOR_MINOR=12"]
+                 f"-DDUZER_BUILT_FOR_MINOR={OTHER_MINOR}"]
     ninja = tool("ninja")
     if ninja is not None:
         configure += ["-G", "Ninja", f"-DCMAKE_MAKE_PROGRAM={ninja}"]
@@ -391,10 +394,10 @@ VERSION_PROBE = """
 
 @pytest.mark.slow
 @pytest.mark.parametrize("as_error", [False, True], ids=["warning", "error"])
-def test_version_mismatch_warns_before_any_package_is_imported(as_error, minor_12_build):
-    code = VERSION_PROBE.format(build=str(minor_12_build), packages=PACKAGES)
+def test_version_mismatch_warns_before_any_package_is_imported(as_error, other_minor_build):
+    code = VERSION_PROBE.format(build=str(other_minor_build), packages=PACKAGES)
     seen = run_python(code, *(["-W", "error::RuntimeWarning"] if as_error else []))
-    assert seen["file"].startswith(str(minor_12_build))
+    assert seen["file"].startswith(str(other_minor_build))
     assert seen["ready"]
     ours = [warning for warning in seen["seen"] if "compile time" in warning["message"]]
     if as_error:
@@ -403,3 +406,14 @@ def test_version_mismatch_warns_before_any_package_is_imported(as_error, minor_1
     else:
         assert seen["failed"] is None
         assert ours == [dict(message=VERSION_MISMATCH, category="RuntimeWarning", loaded=[])]
+
+
+def test_own_build_loads_without_the_version_warning():
+    code = """
+        import json, warnings
+        with warnings.catch_warnings(record=True) as caught:
+            warnings.simplefilter("always")
+            import duZER
+        print(json.dumps([str(warning.message) for warning in caught if "compile time" in str(warning.message)]))
+    """
+    assert run_python(code) == []

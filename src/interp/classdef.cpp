@@ -15,7 +15,7 @@ py::object resolve_bases(py::handle orig_bases) {
     for (Py_ssize_t i = 0; i < n; ++i) {
         PyObject *base = PyTuple_GET_ITEM(orig_bases.ptr(), i);
         PyObject *meth = nullptr;
-        if (!PyType_Check(base)) check(_PyObject_LookupAttr(base, names().__mro_entries__, &meth));
+        if (!PyType_Check(base)) check(compat::lookup_attr(base, names().__mro_entries__, &meth));
         if (meth == nullptr) {
             collected.append(base);
             continue;
@@ -46,12 +46,12 @@ ClassBody begin_class(py::handle name, py::handle qualname, py::handle module_na
             ? reinterpret_cast<PyObject *>(&PyType_Type)
             : reinterpret_cast<PyObject *>(Py_TYPE(PyTuple_GET_ITEM(body.bases.ptr(), 0)));
     PyTypeObject *winner =
-        _PyType_CalculateMetaclass(reinterpret_cast<PyTypeObject *>(meta), body.bases.ptr());
+        compat::calculate_metaclass(reinterpret_cast<PyTypeObject *>(meta), body.bases.ptr());
     if (winner == nullptr) throw py::error_already_set();
     body.metaclass = py::reinterpret_borrow<py::object>(reinterpret_cast<PyObject *>(winner));
 
     PyObject *prepare = nullptr;
-    check(_PyObject_LookupAttr(body.metaclass.ptr(), names().__prepare__, &prepare));
+    check(compat::lookup_attr(body.metaclass.ptr(), names().__prepare__, &prepare));
     if (prepare == nullptr) {
         body.namespace_ = steal(PyDict_New());
     } else {

@@ -44,7 +44,7 @@ void exit_context_with_error(py::handle exit, py::error_already_set &error) {
     PyObject *trace = error.trace() ? error.trace().ptr() : Py_None;
     PyObject *result = PyObject_CallFunctionObjArgs(exit.ptr(), type, value, trace, nullptr);
     if (result == nullptr) {
-        _PyErr_ChainExceptions(Py_NewRef(type), Py_NewRef(value),
+        compat::chain_exceptions(Py_NewRef(type), Py_NewRef(value),
                                error.trace() ? Py_NewRef(trace) : nullptr);
         throw py::error_already_set();
     }

@@ -20,7 +20,7 @@ py::object attribute_or_submodule(py::handle module, const std::string &full_nam
                                   const char *name) {
     PyObject *value = nullptr;
     py::object attr_name = steal(PyUnicode_FromString(name));
-    check(_PyObject_LookupAttr(module.ptr(), attr_name.ptr(), &value));
+    check(compat::lookup_attr(module.ptr(), attr_name.ptr(), &value));
     if (value != nullptr) return steal(value);
     PyObject *found = PyDict_GetItemString(PyImport_GetModuleDict(), full_name.c_str());
     if (found != nullptr) return py::reinterpret_borrow<py::object>(found);

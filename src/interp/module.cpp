@@ -104,7 +104,7 @@ int exec_module(PyObject *module) noexcept {
         populate_namespace(module);
     });
     if (status < 0) {
-        _PyTraceback_Add("init duZER", __FILE__, __LINE__);
+        compat::add_traceback("init duZER", __FILE__, __LINE__);
         module_globals = nullptr;
         Py_CLEAR(executed_module);
         return -1;

@@ -7,6 +7,8 @@
 #include <Python.h>
 #include <pybind11/pybind11.h>
 
+#include "interp/compat.h"
+
 namespace py = pybind11;
 
 namespace duzer::interp {
@@ -88,7 +90,7 @@ inline py::object index_object(Py_ssize_t i) {
 
 /// `lst.extend(iterable)` with the list's own extend.
 inline void extend(py::handle list, py::handle iterable) {
-    steal(_PyList_Extend(reinterpret_cast<PyListObject *>(list.ptr()), iterable.ptr()));
+    steal(compat::list_extend(list.ptr(), iterable.ptr()));
 }
 
 inline void append(py::handle list, py::handle item) {

@@ -11,7 +11,7 @@ py::object concat(std::initializer_list<py::handle> pieces) {
     if (pieces.size() > std::size(items)) throw std::length_error("too many line pieces");
     Py_ssize_t n = 0;
     for (py::handle piece : pieces) items[n++] = piece.ptr();
-    return steal(_PyUnicode_JoinArray(names().empty, items, n));
+    return steal(compat::join_array(names().empty, items, n));
 }
 
 }  // namespace duzer::interp
