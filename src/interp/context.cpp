@@ -45,7 +45,7 @@ void exit_context_with_error(py::handle exit, py::error_already_set &error) {
     PyObject *result = PyObject_CallFunctionObjArgs(exit.ptr(), type, value, trace, nullptr);
     if (result == nullptr) {
         compat::chain_exceptions(Py_NewRef(type), Py_NewRef(value),
-                               error.trace() ? Py_NewRef(trace) : nullptr);
+                                 error.trace() ? Py_NewRef(trace) : nullptr);
         throw py::error_already_set();
     }
     const int suppress = PyObject_IsTrue(result);
