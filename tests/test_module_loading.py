@@ -11,6 +11,7 @@ import importlib
 import importlib.util
 import json
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -425,3 +426,20 @@ def test_own_build_loads_without_the_version_warning():
         print(json.dumps([str(warning.message) for warning in caught if "compile time" in str(warning.message)]))
     """
     assert run_python(code) == []
+
+
+# --- the shared object ---------------------------------------------------------------------------------------------
+
+# The oldest glibc the distributed wheels are tagged for (make wheel's MANYLINUX).
+OLDEST_GLIBC = (2, 24)
+
+
+@pytest.mark.skipif(not (shutil.which("nm") and shutil.which("objdump")), reason="binutils (nm, objdump) missing")
+def test_shared_object_exports_only_its_entry_point_and_needs_no_newer_glibc():
+    exported = subprocess.run(["nm", "-D", "--defined-only", duZER.__file__], capture_output=True, text=True,
+                              check=True).stdout.split("\n")
+    assert [line.split()[-1] for line in exported if line.strip()] == ["PyInit_duZER"]
+    dynamic = subprocess.run(["objdump", "-T", duZER.__file__], capture_output=True, text=True, check=True).stdout
+    needed = {tuple(map(int, v.split("."))): name
+              for v, name in re.findall(r"\(GLIBC_([\d.]+)\)\s+(\S+)", dynamic)}
+    assert max(needed) <= OLDEST_GLIBC, {".".join(map(str, v)): name for v, name in needed.items() if v > OLDEST_GLIBC}
