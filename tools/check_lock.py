@@ -52,6 +52,12 @@ def installed() -> dict[str, Version]:
     return found
 
 
+def matches(version: Version, pinned: set[Version]) -> bool:
+    """`==` as PEP 440 reads it: a pin without a local label ("2.13.0") also
+    holds for a build with one ("2.13.0+cpu"); a pin with one holds exactly."""
+    return version in pinned or Version(version.public) in pinned
+
+
 def problems(pins: dict[str, set[Version]], dists: dict[str, Version]) -> list[str]:
     out = []
     for name, version in sorted(dists.items()):
@@ -59,7 +65,7 @@ def problems(pins: dict[str, set[Version]], dists: dict[str, Version]) -> list[s
             continue
         if name not in pins:
             out.append(f"{name} {version} is installed but not pinned")
-        elif version not in pins[name]:
+        elif not matches(version, pins[name]):
             wanted = ", ".join(str(v) for v in sorted(pins[name]))
             out.append(f"{name} {version} is installed, the lock pins {wanted}")
     return out
