@@ -510,7 +510,7 @@ def test_cleared_function_keeps_readable_names():
         function = duZER.FunClassCNNs
         # tp_clear sits at the same offset of the type object on 3.11 to 3.13 (64-bit).
         slot = ctypes.c_void_p.from_address(id(type(function)) + 24 * 8)
-        clear = ctypes.CFUNCTYPE(ctypes.c_int, ctypes.py_object)(slot.value)
+        clear = ctypes.PYFUNCTYPE(ctypes.c_int, ctypes.py_object)(slot.value)  # called holding the GIL
         assert clear(function) == 0
         print(json.dumps(dict(name=function.__name__, qualname=function.__qualname__, text=repr(function)[:10])))
     """)
