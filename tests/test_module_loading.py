@@ -59,6 +59,21 @@ class Tripwire:
         raise Stop(self.label)
 
 
+# Imported by the sub-interpreter tests' child processes: sub-interpreters that
+# share the main interpreter's GIL, as Py_NewInterpreter makes them, so that the
+# module's create step runs (an isolated one, the default from 3.12 on, refuses
+# the module before it). 3.13 renamed the module.
+SUBINTERPRETERS = """
+        import sys
+        try:
+            import _interpreters as subinterpreters
+            shared_gil = dict(config="legacy")
+        except ImportError:
+            import _xxsubinterpreters as subinterpreters
+            shared_gil = dict(isolated=False) if sys.version_info >= (3, 12) else {}
+"""
+
+
 def run_python(code, *options, timeout=300):
     """Runs `code` in a fresh interpreter; returns the JSON of its last stdout line."""
     proc = subprocess.run([sys.executable, *options, "-c", textwrap.dedent(code)], capture_output=True, text=True,
@@ -161,7 +176,7 @@ def test_module_names_are_looked_up_at_each_use_then_in_builtins(name, monkeypat
 
 
 def test_first_import_sets_matplotlib_defaults_and_refuses_sub_interpreters():
-    seen = run_python("""
+    seen = run_python(SUBINTERPRETERS + """
         import json, os, sys
         import matplotlib.pyplot as plt
 
@@ -182,15 +197,6 @@ def test_first_import_sets_matplotlib_defaults_and_refuses_sub_interpreters():
         plt.rcParams = real
         after = [real["font.family"], real["axes.unicode_minus"]]
 
-        # Sub-interpreters that share the main interpreter's GIL, as
-        # Py_NewInterpreter makes them; an isolated one (the default from
-        # 3.12 on) refuses the module before its create step runs.
-        try:
-            import _interpreters as subinterpreters
-            shared_gil = dict(config="legacy")
-        except ImportError:
-            import _xxsubinterpreters as subinterpreters
-            shared_gil = dict(isolated=False) if sys.version_info >= (3, 12) else {}
         read_end, write_end = os.pipe()
         attempt = (
             "import os\\n"
@@ -452,14 +458,8 @@ def test_failed_exec_in_a_first_sub_interpreter_raises_instead_of_hanging():
     # The sub-interpreter imports first, so the create step accepts it; the exec
     # step then fails on a blocked package and must raise there, not block on
     # a thread-state lock that sub-interpreters do not have.
-    seen = run_python("""
-        import json, os, sys
-        try:  # a sub-interpreter sharing the GIL, so that the module's create step runs
-            import _interpreters as subinterpreters
-            shared_gil = dict(config="legacy")
-        except ImportError:
-            import _xxsubinterpreters as subinterpreters
-            shared_gil = dict(isolated=False) if sys.version_info >= (3, 12) else {}
+    seen = run_python(SUBINTERPRETERS + """
+        import json, os
         read_end, write_end = os.pipe()
         attempt = (
             "import os, sys\\n"
