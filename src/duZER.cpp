@@ -74,13 +74,12 @@ constexpr const char *kDocstring =
 /// FunClassCNNs`, the line being the stage's place in the call); the exception
 /// itself is left exactly as raised.
 void stage(Run &run, void (*step)(Run &), const char *where, int number) {
-    try {
-        step(run);
-    } catch (...) {
-        interp::detail::set_error_from_current_exception();
-        interp::add_traceback_entry("FunClassCNNs", where, number);
-        interp::raise_pending();
-    }
+    interp::catch_into_python([&] { step(run); },
+                              [&] {
+                                  interp::add_traceback_entry("FunClassCNNs", where, number);
+                                  interp::raise_pending();
+                              },
+                              [&] { run.abandon(); });
 }
 
 /// After the test pass: the figures when `setting.get("figflag", "off") == "on"`.

@@ -6,14 +6,6 @@
 
 namespace duzer::interp {
 
-namespace {
-
-[[noreturn]] Py_NO_INLINE void raise_name_error(PyObject *name) {
-    PyErr_Format(PyExc_NameError, "name '%U' is not defined", name);
-    raise_pending();
-}
-
-}  // namespace
 
 py::object global(PyObject *name) {
     const ProcessState &s = state();
@@ -23,7 +15,7 @@ py::object global(PyObject *name) {
         value = PyDict_GetItemWithError(s.builtins_dict, name);
         if (value == nullptr) {
             if (PyErr_Occurred()) raise_pending();
-            raise_name_error(name);
+            raise_name_error("name '%.200U' is not defined", name);
         }
     }
     return borrow(value);
@@ -44,7 +36,13 @@ py::object call_unpacked(Ref f, Ref args) {
 }
 
 void extend(Ref list, Ref iterable) {
-    check(compat::list_extend(list.ptr(), iterable.ptr()));
+    if (compat::list_extend(list.ptr(), iterable.ptr()) == 0) return;
+    PyObject *value = iterable.ptr();
+    if (PyErr_ExceptionMatches(PyExc_TypeError) && Py_TYPE(value)->tp_iter == nullptr &&
+        !PySequence_Check(value))
+        PyErr_Format(PyExc_TypeError, "Value after * must be an iterable, not %.200s",
+                     Py_TYPE(value)->tp_name);
+    raise_pending();
 }
 
 py::object sorted_list(py::handle iterable) {

@@ -1,16 +1,20 @@
 // The few interpreter facilities whose spelling differs between the CPython
 // versions the module builds for, each behind one named helper. This is the
-// only file that tests PY_VERSION_HEX.
+// only file that tests PY_VERSION_HEX or calls the interpreter's private
+// functions. None is noexcept (see interp/guard.h).
 #pragma once
 
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+/// Functions carry `__type_params__` (3.12 and later).
+#define DUZER_FUNCTIONS_HAVE_TYPE_PARAMS (PY_VERSION_HEX >= 0x030C0000)
+
 namespace duzer::interp::compat {
 
 /// The raised exception, taken out of the error indicator (which is left
 /// clear), normalised, with its traceback attached; NULL when none is set.
-inline PyObject *take_raised_exception() noexcept {
+inline PyObject *take_raised_exception() {
 #if PY_VERSION_HEX >= 0x030C0000
     return PyErr_GetRaisedException();
 #else
@@ -26,7 +30,7 @@ inline PyObject *take_raised_exception() noexcept {
 }
 
 /// Puts an exception taken by take_raised_exception back (steals it).
-inline void restore_raised_exception(PyObject *exception) noexcept {
+inline void restore_raised_exception(PyObject *exception) {
 #if PY_VERSION_HEX >= 0x030C0000
     PyErr_SetRaisedException(exception);
 #else
@@ -38,7 +42,7 @@ inline void restore_raised_exception(PyObject *exception) noexcept {
 
 /// `obj.name` for a call: 1 with an unbound function in *callable (self to be
 /// passed first), 0 with the attribute value, -1 on error.
-inline int lookup_method(PyObject *obj, PyObject *name, PyObject **callable) noexcept {
+inline int lookup_method(PyObject *obj, PyObject *name, PyObject **callable) {
 #if PY_VERSION_HEX >= 0x030D0000
     *callable = PyObject_GetAttr(obj, name);
     return *callable == nullptr ? -1 : 0;
@@ -49,7 +53,7 @@ inline int lookup_method(PyObject *obj, PyObject *name, PyObject **callable) noe
 }
 
 /// `getattr(obj, name)` without the AttributeError: 1 found, 0 absent, -1 error.
-inline int lookup_optional_attr(PyObject *obj, PyObject *name, PyObject **result) noexcept {
+inline int lookup_optional_attr(PyObject *obj, PyObject *name, PyObject **result) {
 #if PY_VERSION_HEX >= 0x030D0000
     return PyObject_GetOptionalAttr(obj, name, result);
 #else
@@ -58,7 +62,7 @@ inline int lookup_optional_attr(PyObject *obj, PyObject *name, PyObject **result
 }
 
 /// `lst.extend(iterable)` with the list's own extend; -1 on error.
-inline int list_extend(PyObject *list, PyObject *iterable) noexcept {
+inline int list_extend(PyObject *list, PyObject *iterable) {
 #if PY_VERSION_HEX >= 0x030D0000
     return PyList_Extend(list, iterable);
 #else
@@ -71,7 +75,7 @@ inline int list_extend(PyObject *list, PyObject *iterable) noexcept {
 
 /// The most derived metaclass of `meta` and the metaclasses of `bases`, as
 /// the class statement calculates it; NULL with TypeError on a conflict.
-inline PyTypeObject *calculate_metaclass(PyTypeObject *meta, PyObject *bases) noexcept {
+inline PyTypeObject *calculate_metaclass(PyTypeObject *meta, PyObject *bases) {
 #if PY_VERSION_HEX >= 0x030D0000
     PyTypeObject *winner = meta;
     const Py_ssize_t n = PyTuple_GET_SIZE(bases);
@@ -93,8 +97,14 @@ inline PyTypeObject *calculate_metaclass(PyTypeObject *meta, PyObject *bases) no
 #endif
 }
 
+/// `name` looked up along the MRO of `type` without descriptors: a new
+/// reference, or NULL (no exception set) when absent.
+inline PyObject *type_lookup(PyTypeObject *type, PyObject *name) {
+    return Py_XNewRef(_PyType_Lookup(type, name));
+}
+
 /// The `n` strings of `items` joined by `separator`; NULL on error.
-inline PyObject *join_strings(PyObject *separator, PyObject *const *items, Py_ssize_t n) noexcept {
+inline PyObject *join_strings(PyObject *separator, PyObject *const *items, Py_ssize_t n) {
 #if PY_VERSION_HEX >= 0x030D0000
     PyObject *tuple = PyTuple_New(n);
     if (tuple == nullptr) return nullptr;

@@ -9,30 +9,14 @@ namespace {
 
 /// A special method looked up on the type and bound to `obj`; empty if absent.
 py::object lookup_special(py::handle obj, PyObject *name) {
-    PyObject *attr = _PyType_Lookup(Py_TYPE(obj.ptr()), name);  // borrowed
-    if (attr == nullptr) return {};
-    descrgetfunc get = Py_TYPE(attr)->tp_descr_get;
-    if (get == nullptr) return borrow(attr);
-    return steal(get(attr, obj.ptr(), reinterpret_cast<PyObject *>(Py_TYPE(obj.ptr()))));
+    // Owned while its __get__ runs: that may take it out of the type.
+    py::object attr = py::reinterpret_steal<py::object>(
+        compat::type_lookup(Py_TYPE(obj.ptr()), name));
+    if (!attr) return {};
+    descrgetfunc get = Py_TYPE(attr.ptr())->tp_descr_get;
+    if (get == nullptr) return attr;
+    return steal(get(attr.ptr(), obj.ptr(), reinterpret_cast<PyObject *>(Py_TYPE(obj.ptr()))));
 }
-
-/// Makes `exception` the handled one for as long as it lives, as an except
-/// clause does, then puts the previous one back.
-class Handling {
-  public:
-    explicit Handling(PyObject *exception) noexcept : previous_(PyErr_GetHandledException()) {
-        PyErr_SetHandledException(exception);
-    }
-    ~Handling() {
-        PyErr_SetHandledException(previous_);
-        Py_XDECREF(previous_);
-    }
-    Handling(const Handling &) = delete;
-    Handling &operator=(const Handling &) = delete;
-
-  private:
-    PyObject *previous_;
-};
 
 }  // namespace
 
@@ -65,16 +49,20 @@ void exit_context_with_error(py::handle exit) {
     py::object type = borrow(reinterpret_cast<PyObject *>(Py_TYPE(exception.ptr())));
     PyObject *raw_traceback = PyException_GetTraceback(exception.ptr());
     py::object traceback = raw_traceback ? steal(raw_traceback) : borrow(Py_None);
-    bool suppress;
-    {
-        Handling handling(exception.ptr());
-        py::object result = steal(PyObject_CallFunctionObjArgs(
-            exit.ptr(), type.ptr(), exception.ptr(), traceback.ptr(), nullptr));
-        suppress = truth(result);
+    // __exit__ runs with the exception as the handled one, as in an except
+    // clause; the previous one is put back by hand rather than by a
+    // destructor, which would run without the interpreter if the thread is
+    // ended inside __exit__.
+    PyObject *previous = PyErr_GetHandledException();
+    PyErr_SetHandledException(exception.ptr());
+    PyObject *result = PyObject_CallFunctionObjArgs(exit.ptr(), type.ptr(), exception.ptr(),
+                                                    traceback.ptr(), nullptr);
+    PyErr_SetHandledException(previous);
+    Py_XDECREF(previous);
+    if (!truth(steal(result))) {
+        compat::restore_raised_exception(exception.release().ptr());
+        raise_pending();
     }
-    if (suppress) return;
-    compat::restore_raised_exception(exception.release().ptr());
-    raise_pending();
 }
 
 }  // namespace duzer::interp

@@ -22,14 +22,17 @@ void exit_context_with_error(py::handle exit);
 template <class Body>
 void with_block(py::handle manager, Body &&body) {
     py::object exit = enter_context(manager);
-    try {
-        body();
-    } catch (...) {
-        detail::set_error_from_current_exception();
-        exit_context_with_error(exit);
-        return;
-    }
-    exit_context(exit);
+    const bool completed = catch_into_python(
+        [&] {
+            body();
+            return true;
+        },
+        [&] {
+            exit_context_with_error(exit);
+            return false;
+        },
+        [&] { exit.release(); });
+    if (completed) exit_context(exit);
 }
 
 }  // namespace duzer::interp

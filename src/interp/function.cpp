@@ -91,14 +91,25 @@ bool bind_arguments(const FunctionSpec &spec, PyObject *const *args, Py_ssize_t 
 }
 
 PyObject *function_vectorcall(PyObject *callable, PyObject *const *args, size_t nargsf,
-                              PyObject *kwnames) noexcept {
+                              PyObject *kwnames) {
     auto *self = reinterpret_cast<Function *>(callable);
     const FunctionSpec &spec = *self->spec;
     PyObject *bound[kMaxParams];
     if (!bind_arguments(spec, args, PyVectorcall_NARGS(nargsf), kwnames, bound)) return nullptr;
-    if (Py_EnterRecursiveCall(" while calling a Python object")) return nullptr;
-    PyObject *result = guard_object([&] { return spec.body(*self, bound).release().ptr(); });
-    Py_LeaveRecursiveCall();
+    // The call owns the function and its arguments, as a frame does: a caller
+    // may hold them only through a container (a partial's arguments, an
+    // atexit entry) that the call itself empties. Dropped by hand, not by
+    // destructors, so that a thread ended by the interpreter at shutdown
+    // (see interp/guard.h) leaves them behind without touching them.
+    Py_INCREF(callable);
+    for (Py_ssize_t i = 0; i < spec.nparams; ++i) Py_INCREF(bound[i]);
+    PyObject *result = nullptr;
+    if (Py_EnterRecursiveCall(" while calling a Python object") == 0) {
+        result = guard_object([&] { return spec.body(*self, bound).release().ptr(); });
+        Py_LeaveRecursiveCall();
+    }
+    for (Py_ssize_t i = 0; i < spec.nparams; ++i) Py_DECREF(bound[i]);
+    Py_DECREF(callable);
     return result;
 }
 
@@ -122,13 +133,14 @@ int function_traverse(PyObject *op, visitproc visit, void *arg) noexcept {
     Py_VISIT(self->globals);
     Py_VISIT(self->dict);
     Py_VISIT(self->scope);
+    Py_VISIT(self->type_params);
     return 0;
 }
 
 /// Drops every reference that can take part in a cycle. `__name__` and
 /// `__qualname__` may be str subclasses with attributes, so they are replaced
 /// by the empty string rather than cleared: they stay readable afterwards.
-int function_clear(PyObject *op) noexcept {
+int function_clear(PyObject *op) {
     auto *self = reinterpret_cast<Function *>(op);
     Py_XSETREF(self->name, Py_NewRef(names().empty));
     Py_XSETREF(self->qualname, Py_NewRef(names().empty));
@@ -137,10 +149,11 @@ int function_clear(PyObject *op) noexcept {
     Py_CLEAR(self->globals);
     Py_CLEAR(self->dict);
     Py_CLEAR(self->scope);
+    Py_CLEAR(self->type_params);
     return 0;
 }
 
-void function_dealloc(PyObject *op) noexcept {
+void function_dealloc(PyObject *op) {
     auto *self = reinterpret_cast<Function *>(op);
     PyTypeObject *type = Py_TYPE(op);
     PyObject_GC_UnTrack(op);
@@ -165,21 +178,37 @@ int set_string(PyObject **slot, PyObject *value, const char *attribute) {
 PyObject *get_name(PyObject *op, void *) noexcept {
     return Py_NewRef(reinterpret_cast<Function *>(op)->name);
 }
-int set_name(PyObject *op, PyObject *value, void *) noexcept {
+int set_name(PyObject *op, PyObject *value, void *) {
     return set_string(&reinterpret_cast<Function *>(op)->name, value, "__name__");
 }
 PyObject *get_qualname(PyObject *op, void *) noexcept {
     return Py_NewRef(reinterpret_cast<Function *>(op)->qualname);
 }
-int set_qualname(PyObject *op, PyObject *value, void *) noexcept {
+int set_qualname(PyObject *op, PyObject *value, void *) {
     return set_string(&reinterpret_cast<Function *>(op)->qualname, value, "__qualname__");
 }
 PyObject *get_closure(PyObject *, void *) noexcept {
     Py_RETURN_NONE;
 }
 
+#if DUZER_FUNCTIONS_HAVE_TYPE_PARAMS
+/// `__type_params__`: a tuple, () until set; never deleted.
+PyObject *get_type_params(PyObject *op, void *) noexcept {
+    PyObject *value = reinterpret_cast<Function *>(op)->type_params;
+    return value != nullptr ? Py_NewRef(value) : PyTuple_New(0);
+}
+int set_type_params(PyObject *op, PyObject *value, void *) {
+    if (value == nullptr || !PyTuple_Check(value)) {
+        PyErr_SetString(PyExc_TypeError, "__type_params__ must be set to a tuple");
+        return -1;
+    }
+    Py_XSETREF(reinterpret_cast<Function *>(op)->type_params, Py_NewRef(value));
+    return 0;
+}
+#endif
+
 /// `(a, b, ...)`: what inspect needs to report the parameters.
-PyObject *get_text_signature(PyObject *op, void *) noexcept {
+PyObject *get_text_signature(PyObject *op, void *) {
     const FunctionSpec &spec = *reinterpret_cast<Function *>(op)->spec;
     return guard_object([&] {
         py::object parts = steal(PyTuple_New(spec.nparams));
@@ -202,13 +231,13 @@ PyObject **instance_slot(PyObject *op, PyObject *name) {
     return nullptr;
 }
 
-PyObject *function_getattro(PyObject *op, PyObject *name) noexcept {
+PyObject *function_getattro(PyObject *op, PyObject *name) {
     if (PyObject **slot = instance_slot(op, name)) return Py_NewRef(*slot ? *slot : Py_None);
     return PyObject_GenericGetAttr(op, name);
 }
 
 /// Any value may be stored; deleting leaves None, as for Python functions.
-int function_setattro(PyObject *op, PyObject *name, PyObject *value) noexcept {
+int function_setattro(PyObject *op, PyObject *name, PyObject *value) {
     if (PyObject **slot = instance_slot(op, name)) {
         Py_XSETREF(*slot, Py_XNewRef(value));
         return 0;
@@ -233,6 +262,9 @@ PyGetSetDef function_getset[] = {
     {"__closure__", get_closure, nullptr, nullptr, nullptr},
     {"__text_signature__", get_text_signature, nullptr, nullptr, nullptr},
     {"__dict__", PyObject_GenericGetDict, PyObject_GenericSetDict, nullptr, nullptr},
+#if DUZER_FUNCTIONS_HAVE_TYPE_PARAMS
+    {"__type_params__", get_type_params, set_type_params, nullptr, nullptr},
+#endif
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
@@ -272,7 +304,7 @@ PyType_Spec function_spec = {
 
 }  // namespace
 
-PyTypeObject *make_function_type() noexcept {
+PyTypeObject *make_function_type() {
     return reinterpret_cast<PyTypeObject *>(PyType_FromSpec(&function_spec));
 }
 
@@ -289,6 +321,7 @@ py::object new_function(const FunctionSpec &spec, py::handle qualname, py::handl
     self->globals = Py_NewRef(state().module_globals);
     self->dict = nullptr;
     self->scope = Py_XNewRef(scope);
+    self->type_params = nullptr;
     self->weakreflist = nullptr;
     PyObject_GC_Track(reinterpret_cast<PyObject *>(self));
     return steal(reinterpret_cast<PyObject *>(self));

@@ -33,7 +33,8 @@ struct Function {
     PyObject *doc;
     PyObject *globals;
     PyObject *dict;
-    PyObject *scope;  ///< the enclosing call scope, or NULL for none
+    PyObject *scope;        ///< the enclosing call scope, or NULL for none
+    PyObject *type_params;  ///< `__type_params__` where the interpreter has it; NULL for ()
     PyObject *weakreflist;
 };
 
@@ -43,6 +44,6 @@ py::object new_function(const FunctionSpec &spec, py::handle qualname, py::handl
                         PyObject *scope);
 
 /// Creates the type; NULL with an exception set on failure.
-PyTypeObject *make_function_type() noexcept;
+PyTypeObject *make_function_type();
 
 }  // namespace duzer::interp

@@ -1,62 +1,85 @@
 // The one boundary between C++ exceptions and the interpreter: every C entry
 // point runs its body through these, so no C++ exception ever unwinds into
 // CPython and every failure leaves a Python exception set.
+//
+// Forced unwinding. At shutdown the interpreter ends a daemon thread that
+// asks for the interpreter lock again with pthread_exit, which unwinds the
+// thread's stack with glibc's forced-unwind exception. It must pass through
+// every frame of the module untouched: a handler that swallows it aborts the
+// process, and so does a noexcept frame it meets. So every `catch (...)` is
+// preceded by `DUZER_LET_FORCED_UNWIND_PASS`, and a function that can run
+// Python code (any call into the interpreter, any reference it drops) is not
+// noexcept, C slots included.
 #pragma once
 
 #include <exception>
 #include <new>
 
+#if defined(__GLIBCXX__)
+#include <cxxabi.h>
+/// The handler clause that rethrows a forced unwind; put it before `catch (...)`.
+#define DUZER_LET_FORCED_UNWIND_PASS \
+    catch (abi::__forced_unwind &) { \
+        throw;                       \
+    }
+#else
+#define DUZER_LET_FORCED_UNWIND_PASS
+#endif
+
 #include "interp/object.h"
 
 namespace duzer::interp {
 
-namespace detail {
 /// Leaves a Python exception set for the C++ exception being handled. An
 /// exception the interpreter already holds always wins: a C++ exception that
 /// follows a failed allocation (a library's "could not allocate" error) must
-/// not hide the MemoryError behind it.
-Py_NO_INLINE inline void set_error_from_current_exception() noexcept {
+/// not hide the MemoryError behind it. An interpreter operation that failed
+/// without setting an exception (some allocation failures do) becomes the
+/// MemoryError it stands for.
+Py_NO_INLINE void set_error_from_current_exception();
+
+/// Runs `body`; on a C++ exception, leaves the Python exception set and
+/// returns what `on_error` returns. A forced unwind passes, after
+/// `on_forced_unwind`, which must not touch the interpreter: the thread no
+/// longer holds it.
+template <class Body, class OnError, class OnForcedUnwind>
+auto catch_into_python(Body &&body, OnError &&on_error, OnForcedUnwind &&on_forced_unwind)
+    -> decltype(body()) {
     try {
+        return body();
+    }
+#if defined(__GLIBCXX__)
+    catch (abi::__forced_unwind &) {
+        on_forced_unwind();
         throw;
-    } catch (const ErrorSet &) {
-        if (!PyErr_Occurred())
-            PyErr_SetString(PyExc_SystemError, "duZER: operation failed without an exception");
-    } catch (...) {
-        if (PyErr_Occurred()) return;
-        try {
-            throw;
-        } catch (const std::bad_alloc &) {
-            PyErr_NoMemory();
-        } catch (const std::exception &e) {
-            PyErr_SetString(PyExc_SystemError, e.what());
-        } catch (...) {
-            PyErr_SetString(PyExc_SystemError, "unknown C++ exception in duZER");
-        }
+    }
+#endif
+    catch (...) {
+        set_error_from_current_exception();
+        return on_error();
     }
 }
-}  // namespace detail
+
+template <class Body, class OnError>
+auto catch_into_python(Body &&body, OnError &&on_error) -> decltype(body()) {
+    return catch_into_python(body, on_error, [] {});
+}
 
 /// Runs `body` (returning a new reference) for a slot that returns an object.
 template <class Body>
-PyObject *guard_object(Body &&body) noexcept {
-    try {
-        return body();
-    } catch (...) {
-        detail::set_error_from_current_exception();
-        return nullptr;
-    }
+PyObject *guard_object(Body &&body) {
+    return catch_into_python(body, []() -> PyObject * { return nullptr; });
 }
 
 /// Runs `body` for a slot that returns 0 on success and -1 on failure.
 template <class Body>
-int guard_status(Body &&body) noexcept {
-    try {
-        body();
-        return 0;
-    } catch (...) {
-        detail::set_error_from_current_exception();
-        return -1;
-    }
+int guard_status(Body &&body) {
+    return catch_into_python(
+        [&] {
+            body();
+            return 0;
+        },
+        [] { return -1; });
 }
 
 }  // namespace duzer::interp

@@ -23,8 +23,10 @@ py::object attribute_or_submodule(py::handle module, const std::string &full_nam
     py::object attr_name = steal(PyUnicode_FromString(name));
     check(compat::lookup_optional_attr(module.ptr(), attr_name.ptr(), &value));
     if (value != nullptr) return steal(value);
-    PyObject *found = PyDict_GetItemString(PyImport_GetModuleDict(), full_name.c_str());
+    py::object key = steal(PyUnicode_FromString(full_name.c_str()));
+    PyObject *found = PyDict_GetItemWithError(PyImport_GetModuleDict(), key.ptr());
     if (found != nullptr) return py::reinterpret_borrow<py::object>(found);
+    if (PyErr_Occurred()) raise_pending();
     PyErr_Format(PyExc_ImportError, "cannot import name '%s' from '%s'", name,
                  full_name.substr(0, full_name.rfind('.')).c_str());
     raise_pending();

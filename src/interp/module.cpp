@@ -30,7 +30,7 @@ constexpr int kBuiltForMinor = DUZER_BUILT_FOR_MINOR;
 
 PopulateNamespace populate_namespace = nullptr;
 
-PyObject *create_module(PyObject *spec, PyModuleDef *) noexcept {
+PyObject *create_module(PyObject *spec, PyModuleDef *) {
     ProcessState &s = process_state;
     const int64_t current = PyInterpreterState_GetID(PyInterpreterState_Get());
     if (current == -1 && PyErr_Occurred()) return nullptr;
@@ -116,7 +116,7 @@ void run_exec(ProcessState &s, PyObject *module, ExecRecord &record) {
 /// module and its namespaces (names, types and the interpreter stay), and
 /// takes it out of sys.modules if this step put it there and it is still
 /// there, so that a later import starts afresh.
-void roll_back(ProcessState &s, PyObject *module, const ExecRecord &record) noexcept {
+void roll_back(ProcessState &s, PyObject *module, const ExecRecord &record) {
     add_traceback_entry("init duZER", __FILE__, __LINE__);
     if (record.published) {
         PyObject *exception = compat::take_raised_exception();
@@ -132,7 +132,7 @@ void roll_back(ProcessState &s, PyObject *module, const ExecRecord &record) noex
     Py_CLEAR(s.executed_module);
 }
 
-int exec_module(PyObject *module) noexcept {
+int exec_module(PyObject *module) {
     ProcessState &s = process_state;
     if (s.executed_module != nullptr) {
         if (s.executed_module == module) return 0;

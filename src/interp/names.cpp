@@ -30,7 +30,7 @@ PyObject *interned_tuple(const char *list) {
 
 }  // namespace
 
-bool prepare_names(Names &n) noexcept {
+bool prepare_names(Names &n) {
 #define DUZER_MAKE_IDENTIFIER(member) \
     if ((n.member = intern(#member)) == nullptr) return false;
     DUZER_IDENTIFIERS(DUZER_MAKE_IDENTIFIER)
@@ -51,15 +51,19 @@ bool prepare_names(Names &n) noexcept {
     return true;
 }
 
-bool fetch_builtins(Names &n, PyObject *builtins_dict) noexcept {
+bool fetch_builtins(Names &n, PyObject *builtins_dict) {
     struct Entry {
         const char *name;
         PyObject **slot;
     } entries[] = {{"print", &n.print}, {"range", &n.range}, {"super", &n.super}};
     for (const Entry &e : entries) {
-        PyObject *value = PyDict_GetItemString(builtins_dict, e.name);  // borrowed
+        PyObject *key = PyUnicode_InternFromString(e.name);
+        if (key == nullptr) return false;
+        PyObject *value = PyDict_GetItemWithError(builtins_dict, key);  // borrowed
+        Py_DECREF(key);
         if (value == nullptr) {
-            PyErr_Format(PyExc_NameError, "name '%s' is not defined", e.name);
+            if (!PyErr_Occurred())
+                PyErr_Format(PyExc_NameError, "name '%s' is not defined", e.name);
             return false;
         }
         Py_INCREF(value);

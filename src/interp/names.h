@@ -136,10 +136,10 @@ struct Names {
 
 /// Creates every entry of `n` except the builtins. Returns false with an
 /// exception set on failure.
-bool prepare_names(Names &n) noexcept;
+bool prepare_names(Names &n);
 
 /// Fetches print, range and super from the builtins' namespace (NameError
 /// when one is missing).
-bool fetch_builtins(Names &n, PyObject *builtins_dict) noexcept;
+bool fetch_builtins(Names &n, PyObject *builtins_dict);
 
 }  // namespace duzer::interp

@@ -19,6 +19,8 @@
 
 #include <utility>
 
+#include "interp/compat.h"
+
 namespace py = pybind11;
 
 namespace duzer::interp {
@@ -32,6 +34,21 @@ struct ErrorSet {};
 /// Ends the current operation with the pending Python exception.
 [[noreturn]] inline void raise_pending() {
     throw ErrorSet{};
+}
+
+/// Ends the current operation with a NameError for `name`, worded by
+/// `format` (one `%U`), whose `.name` is set as the interpreter sets it (its
+/// "Did you mean" hints read it).
+[[noreturn]] Py_NO_INLINE inline void raise_name_error(const char *format, PyObject *name) {
+    PyErr_Format(PyExc_NameError, format, name);
+    PyObject *exception = compat::take_raised_exception();
+    if (exception == nullptr) raise_pending();
+    if (PyErr_GivenExceptionMatches(exception, PyExc_NameError)) {
+        // As the interpreter does: a failure here leaves the NameError as it is.
+        if (PyObject_SetAttrString(exception, "name", name) < 0) PyErr_Clear();
+    }
+    compat::restore_raised_exception(exception);
+    raise_pending();
 }
 
 /// Takes ownership of a C-API result; a NULL result means an error is pending.
@@ -158,7 +175,8 @@ inline void append(Ref list, Ref item) {
     check(PyList_Append(list.ptr(), item.ptr()));
 }
 
-/// `lst.extend(iterable)` on a list the procedure made itself.
+/// `[*a, *iterable]`: extends a list the procedure made itself, with the
+/// interpreter's text for a value after `*` that cannot be iterated.
 void extend(Ref list, Ref iterable);
 
 /// `list(iterable)`, `set(iterable)`, `sorted(iterable)` with the builtins'

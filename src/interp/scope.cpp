@@ -16,13 +16,13 @@ int scope_traverse(PyObject *op, visitproc visit, void *arg) noexcept {
     return 0;
 }
 
-int scope_clear(PyObject *op) noexcept {
+int scope_clear(PyObject *op) {
     auto *self = reinterpret_cast<Scope *>(op);
     for (PyObject *&slot : self->slots) Py_CLEAR(slot);
     return 0;
 }
 
-void scope_dealloc(PyObject *op) noexcept {
+void scope_dealloc(PyObject *op) {
     PyTypeObject *type = Py_TYPE(op);
     PyObject_GC_UnTrack(op);
     scope_clear(op);
@@ -52,11 +52,11 @@ PyType_Spec scope_spec = {
 py::object Scope::get(Variable v) const {
     PyObject *value = slots[v];
     if (value == nullptr) {
-        PyErr_Format(PyExc_NameError,
-                     "cannot access free variable '%s' where it is not associated with a value "
-                     "in enclosing scope",
-                     kVariableNames[v]);
-        raise_pending();
+        py::object name = steal(PyUnicode_InternFromString(kVariableNames[v]));
+        raise_name_error(
+            "cannot access free variable '%U' where it is not associated with a value in "
+            "enclosing scope",
+            name.ptr());
     }
     return py::reinterpret_borrow<py::object>(value);
 }
@@ -73,7 +73,7 @@ py::object new_scope() {
     return steal(reinterpret_cast<PyObject *>(self));
 }
 
-PyTypeObject *make_scope_type() noexcept {
+PyTypeObject *make_scope_type() {
     return reinterpret_cast<PyTypeObject *>(PyType_FromSpec(&scope_spec));
 }
 

@@ -26,6 +26,6 @@ inline Scope &as_scope(py::handle scope) {
 }
 
 /// Creates the type; NULL with an exception set on failure.
-PyTypeObject *make_scope_type() noexcept;
+PyTypeObject *make_scope_type();
 
 }  // namespace duzer::interp

@@ -8,7 +8,7 @@
 
 namespace duzer::interp {
 
-void add_traceback_entry(const char *function, const char *file, int line) noexcept {
+void add_traceback_entry(const char *function, const char *file, int line) {
     PyObject *exception = compat::take_raised_exception();
     if (exception == nullptr) return;
     PyObject *globals = PyDict_New();

@@ -9,6 +9,6 @@ namespace duzer::interp {
 /// Adds an entry to the traceback of the pending exception (outermost so
 /// far). The exception itself, its type, message, cause and context, is left
 /// as it is; if the entry cannot be made, the traceback stays as it was.
-void add_traceback_entry(const char *function, const char *file, int line) noexcept;
+void add_traceback_entry(const char *function, const char *file, int line);
 
 }  // namespace duzer::interp
