@@ -28,8 +28,13 @@ $(TOOLS_STAMP): $(STAMP) requirements/test.in
 	$(PY) tools/check_lock.py constraints.txt
 	touch $(TOOLS_STAMP)
 
+# The module build uses the venv's CMake and Ninja (pinned in constraints.txt);
+# tools/without_outside_cmake.py hides every other CMake from its PATH and
+# fails the step if the build's CMakeCache.txt names one outside the venv.
+NO_OUTSIDE_CMAKE = tools/without_outside_cmake.py --venv $(1) --build-dir $(2) --
 install: $(STAMP)
-	$(PIP) install -q --no-build-isolation --no-deps -c constraints.txt .
+	$(PY) $(call NO_OUTSIDE_CMAKE,$(VENV),build) \
+		$(PIP) install -q --no-build-isolation --no-deps -c constraints.txt .
 
 demo: install fonts
 	MPLBACKEND=Agg $(PY) examples/demo.py
@@ -94,11 +99,12 @@ clean:
 # RelWithDebInfo build of its own (function names for callgrind); figures and
 # JSON in bench/out/. The callgrind step runs when valgrind is installed.
 BENCH_BUILD := build/bench
+CMAKE := $(VENV)/bin/cmake
 bench: install
-	cmake -S . -B $(BENCH_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	$(CMAKE) -S . -B $(BENCH_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 		-DPython_EXECUTABLE=$(abspath $(PY)) -Dpybind11_DIR=$$($(PY) -m pybind11 --cmakedir) \
 		-DCMAKE_MAKE_PROGRAM=$(abspath $(VENV)/bin/ninja) >/dev/null
-	cmake --build $(BENCH_BUILD)
+	$(CMAKE) --build $(BENCH_BUILD)
 	PYTHONPATH=$(BENCH_BUILD) MPLBACKEND=Agg $(PY) bench/run_bench.py
 	@if command -v valgrind >/dev/null 2>&1 && command -v callgrind_control >/dev/null 2>&1; then \
 		PYTHONPATH=$(BENCH_BUILD) MPLBACKEND=Agg $(PY) bench/callgrind_glue.py --case glue; \
@@ -123,10 +129,10 @@ SANITIZE_LSAN_OPTIONS := leak_check_at_exit=0:use_tls=0:suppressions=$(CURDIR)/t
 SANITIZE_UBSAN_OPTIONS := print_stacktrace=1:halt_on_error=1
 
 sanitize: $(TOOLS_STAMP)
-	cmake -S . -B $(ASAN_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDUZER_SANITIZE=ON \
+	$(CMAKE) -S . -B $(ASAN_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDUZER_SANITIZE=ON \
 		-DPython_EXECUTABLE=$(abspath $(PY)) -Dpybind11_DIR="$$($(PY) -m pybind11 --cmakedir)" \
 		-DCMAKE_MAKE_PROGRAM=$(abspath $(VENV)/bin/ninja)
-	cmake --build $(ASAN_DIR)
+	$(CMAKE) --build $(ASAN_DIR)
 	LD_PRELOAD="$(SANITIZER_RUNTIMES)" ASAN_OPTIONS=$(SANITIZE_ASAN_OPTIONS) \
 		LSAN_OPTIONS=$(SANITIZE_LSAN_OPTIONS) UBSAN_OPTIONS=$(SANITIZE_UBSAN_OPTIONS) \
 		PYTHONPATH=$(abspath $(ASAN_DIR)):$(CURDIR)/tests/sanitizer $(PY) -m pytest -q $(PYTEST_ARGS)
@@ -156,7 +162,7 @@ smoke313:
 
 # --- Distributions -------------------------------------------------------------------
 # make wheel: one wheel per minor in WHEEL_MINORS, each built in a small venv of
-# its own (pybind11, scikit-build-core, ninja) and repaired by auditwheel to
+# its own (pybind11, scikit-build-core, CMake, Ninja; no CMake from outside it) and repaired by auditwheel to
 # MANYLINUX, plus the sdist, all in dist/. manylinux_2_24 is the lowest tag
 # the module's symbol versions allow (libstdc++ of GCC 5 or later: new-ABI
 # std::string, sized delete); torch itself needs manylinux_2_28.
@@ -164,7 +170,7 @@ WHEEL_MINORS ?= 3.11 3.12 3.13
 MANYLINUX ?= manylinux_2_24_x86_64
 DIST := dist
 WHEEL_ENVS := build/wheel-env
-WHEEL_BUILD_DEPS := pybind11 scikit-build-core ninja
+WHEEL_BUILD_DEPS := pybind11 scikit-build-core cmake ninja
 
 .PRECIOUS: $(WHEEL_ENVS)/%/.stamp
 $(WHEEL_ENVS)/%/.stamp: constraints.txt
@@ -175,7 +181,8 @@ $(WHEEL_ENVS)/%/.stamp: constraints.txt
 
 wheel-%: $(WHEEL_ENVS)/%/.stamp
 	rm -rf build/wheel-raw/$* && mkdir -p $(DIST)
-	$(WHEEL_ENVS)/$*/bin/pip wheel -q --no-build-isolation --no-deps -w build/wheel-raw/$* \
+	$(WHEEL_ENVS)/$*/bin/python $(call NO_OUTSIDE_CMAKE,$(WHEEL_ENVS)/$*,build/wheel) \
+		$(WHEEL_ENVS)/$*/bin/pip wheel -q --no-build-isolation --no-deps -w build/wheel-raw/$* \
 		--config-settings=build-dir=build/wheel/{wheel_tag} .
 	rm -f $(DIST)/duzer-*-cp$(subst .,,$*)-*.whl
 	PATH=$(CURDIR)/$(WHEEL_ENVS)/$*/bin:$$PATH $(WHEEL_ENVS)/$*/bin/auditwheel repair --plat $(MANYLINUX) --only-plat -w $(DIST) build/wheel-raw/$*/*.whl

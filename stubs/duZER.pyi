@@ -22,9 +22,10 @@ class Options(TypedDict, total=False):
     MaxEpochs: _Int  # default 30
     MiniBatchSize: _Int  # default 128, for all three loaders
     InitialLearnRate: float  # default 0.005
-    # Validation every this many epochs (default 50). A float works only
-    # without figures, whose axes need a whole number.
-    ValidationFrequency: _Int | float
+    # Validation every this many epochs (default 50). A whole number: a float
+    # trains, but with figures on the figure stage then raises TypeError and
+    # the result is lost.
+    ValidationFrequency: _Int
     LearnRateDropPeriod: _Int | float  # default 10 epochs
     LearnRateDropFactor: float  # default 0.95
     # Documented but never read: training always uses Adam with the step

@@ -3,6 +3,11 @@
 A child interpreter runs one call with figflag "on" under the TkAgg backend on
 its own Xvfb display; this process watches the windows with xdotool and closes
 them one by one the way a user would (the figure's quit key, ctrl+w).
+
+No limit runs from the child's start: its imports take anything from seconds
+to a minute on a loaded machine. The child prints a readiness line (flushed,
+unbuffered output) right before the call, and the limits count from there;
+they leave room for a machine several times slower than a quiet one.
 """
 
 import importlib.util
@@ -18,6 +23,7 @@ import pytest
 
 pytestmark = pytest.mark.display
 
+READY = "CALLING"
 MARKER = "CALL-RETURNED"
 
 CHILD = textwrap.dedent(f"""
@@ -27,6 +33,7 @@ CHILD = textwrap.dedent(f"""
     rng = np.random.default_rng(0)
     dataY = rng.choice([0, 1, 2], 60)
     dataX = rng.random((60, 1, 8, 8))
+    print("{READY}", flush=True)
     duZER.FunClassCNNs(
         dataX, dataY, [0.6, 0.2, 0.2], [[3, 3, 4, 1, 1]],
         [["maxPooling2dLayer", 2, 2, 2, 0]], [8],
@@ -36,10 +43,16 @@ CHILD = textwrap.dedent(f"""
     print("{MARKER}", flush=True)
 """)
 
-FIRST_WINDOW_S = 40  # interpreter start, imports and training come first
-NEXT_WINDOW_S = 15
-EXIT_S = 15
+# From the child's start to its readiness line: only a bound on a hung start.
+READY_S = 600
+# From the readiness line: two epochs of training on 36 samples and the first
+# figure take a few seconds on a quiet machine, about 20 s on a loaded 2-core one.
+FIRST_WINDOW_S = 120
+NEXT_WINDOW_S = 60  # from the previous window's closing
+CLOSE_S = 20  # for a closed window to go, per attempt (three attempts)
+EXIT_S = 60  # from the last window's closing to the call's return
 OPEN_CHECK_S = 0.6  # how long each open window is watched before it is closed
+XDOTOOL_S = 30  # one xdotool command
 
 
 def in_ci():
@@ -72,7 +85,7 @@ def display(tools):
     os.close(write_end)
     try:
         number = b""
-        deadline = time.monotonic() + 15
+        deadline = time.monotonic() + 60
         while not number.endswith(b"\n"):
             left = deadline - time.monotonic()
             ready, _, _ = select.select([read_end], [], [], max(left, 0))
@@ -98,16 +111,19 @@ class Desktop:
         self.xdotool = xdotool
         self.env = {**os.environ, "DISPLAY": display}
 
-    def xdo(self, *args):
+    def xdo(self, *args, required=True):
+        # A query that does not answer must not read as "no window"; an action
+        # that does not is tried again by the caller.
         try:
             return subprocess.run([self.xdotool, *args], env=self.env, capture_output=True,
-                                  text=True, timeout=5)
+                                  text=True, timeout=XDOTOOL_S)
         except subprocess.TimeoutExpired:
+            if required:
+                pytest.fail(f"xdotool {' '.join(args)} did not answer in {XDOTOOL_S} s")
             return None
 
     def figure_windows(self):
-        done = self.xdo("search", "--onlyvisible", "--name", "^Figure [0-9]+$")
-        return done.stdout.split() if done is not None else []
+        return self.xdo("search", "--onlyvisible", "--name", "^Figure [0-9]+$").stdout.split()
 
     def size(self, window):
         done = self.xdo("getwindowgeometry", "--shell", window)
@@ -116,21 +132,24 @@ class Desktop:
 
     def close(self, window):
         """Press the figure's quit key in `window`, as a user would."""
-        self.xdo("mousemove", "--window", window, "40", "40")
-        self.xdo("windowfocus", "--sync", window)
-        self.xdo("key", "ctrl+w")
+        self.xdo("mousemove", "--window", window, "40", "40", required=False)
+        self.xdo("windowfocus", "--sync", window, required=False)
+        self.xdo("key", "ctrl+w", required=False)
 
 
 def test_windows_block_the_call_one_at_a_time(tools, display, tmp_path):
     desktop = Desktop(tools["xdotool"], display)
     log_path = tmp_path / "child.log"
-    env = {**os.environ, "DISPLAY": display, "MPLBACKEND": "TkAgg"}
+    env = {**os.environ, "DISPLAY": display, "MPLBACKEND": "TkAgg", "PYTHONUNBUFFERED": "1"}
     with open(log_path, "w") as log:
-        child = subprocess.Popen([sys.executable, "-c", CHILD], env=env,
+        child = subprocess.Popen([sys.executable, "-u", "-c", CHILD], env=env,
                                  stdout=log, stderr=subprocess.STDOUT)
 
+    def printed(line):
+        return line in log_path.read_text(errors="replace").splitlines()
+
     def returned():
-        return MARKER in log_path.read_text(errors="replace")
+        return printed(MARKER)
 
     def fail(message):
         tail = log_path.read_text(errors="replace")[-3000:]
@@ -149,6 +168,14 @@ def test_windows_block_the_call_one_at_a_time(tools, display, tmp_path):
         return None
 
     try:
+        deadline = time.monotonic() + READY_S
+        while not printed(READY):
+            if child.poll() is not None:
+                fail(f"child exited with {child.returncode} before the call")
+            if time.monotonic() > deadline:
+                fail(f"child not ready to call after {READY_S} s")
+            time.sleep(0.1)
+
         seen = []
         for number, timeout in enumerate([FIRST_WINDOW_S, NEXT_WINDOW_S, NEXT_WINDOW_S], 1):
             def new_window_shown(windows):
@@ -177,7 +204,7 @@ def test_windows_block_the_call_one_at_a_time(tools, display, tmp_path):
 
             for _ in range(3):
                 desktop.close(window)
-                if watch(4, lambda windows: window not in windows) is not None:
+                if watch(CLOSE_S, lambda windows: window not in windows) is not None:
                     break
             else:
                 fail(f"figure window {number} did not close")

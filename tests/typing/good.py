@@ -25,9 +25,9 @@ assert_type(info["val_accuracies"], list[float])
 
 def keyword_call() -> float:
     # By keyword, the dictionaries built beforehand, values of other accepted
-    # types: NumPy layer tables and ratios, padding "same", a float validation
-    # interval (no figures), figflag False, minmax 0, a NumPy seed.
-    options: duZER.Options = {"MaxEpochs": np.int64(2), "ValidationFrequency": 2.0, "InitialLearnRate": 0.01}
+    # types: NumPy layer tables and ratios, a NumPy validation
+    # interval, figflag False, minmax 0, a NumPy seed.
+    options: duZER.Options = {"MaxEpochs": np.int64(2), "ValidationFrequency": np.int64(2), "InitialLearnRate": 0.01}
     setting: duZER.Setting = {"seed": np.int64(3), "minmax": 0, "figflag": False, "deviceSel": "cpu"}
     result = duZER.FunClassCNNs(
         setting=setting, options=options, fcLayer=np.array([], dtype=np.int64),

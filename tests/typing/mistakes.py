@@ -1,4 +1,4 @@
-"""Three mistakes that run without an error but do not do what they say, or
+"""Four mistakes that run without an error but do not do what they say, or
 fail only at run time; mypy must flag each on its marked line
 (tests/test_dist.py). Never run."""
 
@@ -16,3 +16,7 @@ duZER.FunClassCNNs(dataX, dataY, [0.6, 0.2, 0.2], conv, pool, fc,
 duZER.FunClassCNNs(dataX, dataY, [0.6, 0.2, 0.2], conv, pool, fc, {},
                    {"figflag": True})  # error: typeddict-item
 duZER.FunClassCNNs(dataX, dataY, [0.6, 0.2, 0.2], conv, pool, fc, {"MaxEpochs": 1})  # error: call-arg
+# Trains, then the figure stage raises TypeError and the result is lost.
+duZER.FunClassCNNs(dataX, dataY, [0.6, 0.2, 0.2], conv, pool, fc,
+                   {"ValidationFrequency": 2.5},  # error: typeddict-item
+                   {"figflag": "on"})
