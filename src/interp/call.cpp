@@ -6,7 +6,6 @@
 
 namespace duzer::interp {
 
-
 py::object global(PyObject *name) {
     const ProcessState &s = state();
     PyObject *value = PyDict_GetItemWithError(s.module_globals, name);
@@ -36,13 +35,8 @@ py::object call_unpacked(Ref f, Ref args) {
 }
 
 void extend(Ref list, Ref iterable) {
-    if (compat::list_extend(list.ptr(), iterable.ptr()) == 0) return;
-    PyObject *value = iterable.ptr();
-    if (PyErr_ExceptionMatches(PyExc_TypeError) && Py_TYPE(value)->tp_iter == nullptr &&
-        !PySequence_Check(value))
-        PyErr_Format(PyExc_TypeError, "Value after * must be an iterable, not %.200s",
-                     Py_TYPE(value)->tp_name);
-    raise_pending();
+    if (compat::list_extend(list.ptr(), iterable.ptr()) < 0)
+        raise_not_iterable(iterable.ptr(), "Value after * must be an iterable, not %.200s");
 }
 
 py::object sorted_list(py::handle iterable) {

@@ -51,6 +51,17 @@ struct ErrorSet {};
     raise_pending();
 }
 
+/// Ends the current operation after iter(value) failed: a TypeError for a
+/// value that cannot be iterated at all is reworded by `format` (one `%.200s`
+/// for the type's name), as the statement that iterates rewords it; any other
+/// failure is left as raised.
+[[noreturn]] Py_NO_INLINE inline void raise_not_iterable(PyObject *value, const char *format) {
+    if (PyErr_ExceptionMatches(PyExc_TypeError) && Py_TYPE(value)->tp_iter == nullptr &&
+        !PySequence_Check(value))
+        PyErr_Format(PyExc_TypeError, format, Py_TYPE(value)->tp_name);
+    raise_pending();
+}
+
 /// Takes ownership of a C-API result; a NULL result means an error is pending.
 inline py::object steal(PyObject *result) {
     if (result == nullptr) raise_pending();

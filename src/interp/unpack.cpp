@@ -16,16 +16,6 @@ namespace {
     raise_pending();
 }
 
-/// The interpreter's text for unpacking what cannot be iterated; any other
-/// failure of iter() is left as raised.
-[[noreturn]] Py_NO_INLINE void raise_cannot_unpack(PyObject *value) {
-    if (PyErr_ExceptionMatches(PyExc_TypeError) && Py_TYPE(value)->tp_iter == nullptr &&
-        !PySequence_Check(value))
-        PyErr_Format(PyExc_TypeError, "cannot unpack non-iterable %.200s object",
-                     Py_TYPE(value)->tp_name);
-    raise_pending();
-}
-
 }  // namespace
 
 void unpack_into(py::handle value, py::object *out, Py_ssize_t count) {
@@ -43,7 +33,7 @@ void unpack_into(py::handle value, py::object *out, Py_ssize_t count) {
         return;
     }
     PyObject *raw_iterator = PyObject_GetIter(v);
-    if (raw_iterator == nullptr) raise_cannot_unpack(v);
+    if (raw_iterator == nullptr) raise_not_iterable(v, "cannot unpack non-iterable %.200s object");
     py::object it = steal(raw_iterator);
     for (Py_ssize_t i = 0; i < count; ++i) {
         out[i] = next(it);
