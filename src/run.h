@@ -32,9 +32,10 @@ struct Run {
     /// the call's objects stay behind, as a Python frame's locals do.
     void abandon() noexcept {
         for (py::object *local :
-             {&scope, &dataY, &train_loader, &val_loader, &test_loader, &model, &criterion,
-              &optimizer, &num_epochs, &val_freq, &lr_scheduler, &train_losses, &train_accuracies,
-              &val_losses, &val_accuracies, &test_preds, &test_true, &accuracy, &recall, &precision,
+             {&scope,        &dataY,        &train_loader,     &val_loader, &test_loader,
+              &model,        &criterion,    &optimizer,        &num_epochs, &val_freq,
+              &lr_scheduler, &train_losses, &train_accuracies, &val_losses, &val_accuracies,
+              &test_preds,   &test_true,    &accuracy,         &recall,     &precision,
               &info})
             local->release();
     }

@@ -10,8 +10,8 @@ namespace {
 /// A special method looked up on the type and bound to `obj`; empty if absent.
 py::object lookup_special(py::handle obj, PyObject *name) {
     // Owned while its __get__ runs: that may take it out of the type.
-    py::object attr = py::reinterpret_steal<py::object>(
-        compat::type_lookup(Py_TYPE(obj.ptr()), name));
+    py::object attr =
+        py::reinterpret_steal<py::object>(compat::type_lookup(Py_TYPE(obj.ptr()), name));
     if (!attr) return {};
     descrgetfunc get = Py_TYPE(attr.ptr())->tp_descr_get;
     if (get == nullptr) return attr;
