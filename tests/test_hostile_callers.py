@@ -72,6 +72,25 @@ DAEMON_CASES = {
         sys.stdout = SlowOut()
         args = arguments(epochs=3)
     """,
+    # The suspended generator is the last reference the module's frames hold: it must not be finalised without
+    # the interpreter ("generator already executing" on stderr) but left as plain Python leaves it.
+    "loader generator inside the no-gradient block": """
+        import torch
+        ready = threading.Event()
+        RealLoader = impl.DataLoader
+        class SlowLoader:
+            def __init__(self, *args, **kwargs):
+                self.inner = RealLoader(*args, **kwargs)
+            def __iter__(self):
+                if not torch.is_grad_enabled():
+                    ready.set()
+                    while True:
+                        time.sleep(0.0005)
+                yield from self.inner
+        impl.DataLoader = SlowLoader
+        args = list(arguments(epochs=2))
+        args[6] = dict(args[6], ValidationFrequency=1)
+    """,
 }
 DAEMON_TAIL = """
     threading.Thread(target=impl.FunClassCNNs, args=args, daemon=True).start()

@@ -30,8 +30,8 @@ Method method(py::handle obj, PyObject *name) {
 }
 
 py::object call_unpacked(Ref f, Ref args) {
-    py::object tuple = steal(PySequence_Tuple(args.ptr()));
-    return steal(PyObject_Call(f.ptr(), tuple.ptr(), nullptr));
+    py::object tuple = steal(may_end_thread([&] { return PySequence_Tuple(args.ptr()); }));
+    return steal(may_end_thread([&] { return PyObject_Call(f.ptr(), tuple.ptr(), nullptr); }));
 }
 
 void extend(Ref list, Ref iterable) {
@@ -41,7 +41,7 @@ void extend(Ref list, Ref iterable) {
 
 py::object sorted_list(py::handle iterable) {
     py::object result = list_of(iterable);
-    check(PyList_Sort(result.ptr()));
+    check(may_end_thread([&] { return PyList_Sort(result.ptr()); }));
     return result;
 }
 

@@ -17,14 +17,16 @@ template <class... Args>
 py::object call(Ref f, Args &&...args) {
     PyObject *stack[] = {nullptr, Ref(std::forward<Args>(args)).ptr()...};
     constexpr size_t nargs = sizeof...(Args);
-    return steal(
-        PyObject_Vectorcall(f.ptr(), stack + 1, nargs | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
+    return steal(may_end_thread([&] {
+        return PyObject_Vectorcall(f.ptr(), stack + 1, nargs | PY_VECTORCALL_ARGUMENTS_OFFSET,
+                                   nullptr);
+    }));
 }
 
 /// `f()`: with nothing to evaluate between lookup and call, the callee may be
 /// a temporary.
 inline py::object call_noargs(py::handle f) {
-    return steal(PyObject_CallNoArgs(f.ptr()));
+    return steal(may_end_thread([&] { return PyObject_CallNoArgs(f.ptr()); }));
 }
 
 /// `f(p..., k1=v1, ...)`: the last len(kwnames) arguments are the keyword values.
@@ -32,8 +34,10 @@ template <class... Args>
 py::object call_kw(Ref f, PyObject *kwnames, Args &&...args) {
     PyObject *stack[] = {nullptr, Ref(std::forward<Args>(args)).ptr()...};
     const size_t nargs = sizeof...(Args) - static_cast<size_t>(PyTuple_GET_SIZE(kwnames));
-    return steal(
-        PyObject_Vectorcall(f.ptr(), stack + 1, nargs | PY_VECTORCALL_ARGUMENTS_OFFSET, kwnames));
+    return steal(may_end_thread([&] {
+        return PyObject_Vectorcall(f.ptr(), stack + 1, nargs | PY_VECTORCALL_ARGUMENTS_OFFSET,
+                                   kwnames);
+    }));
 }
 
 /// `f(*args)` with a list or tuple of arguments.
@@ -56,13 +60,17 @@ py::object call(const Method &m, Args &&...args) {
     PyObject *stack[] = {nullptr, m.self.ptr(), Ref(std::forward<Args>(args)).ptr()...};
     if (m.self) {
         constexpr size_t nargs = sizeof...(Args) + 1;
-        return steal(PyObject_Vectorcall(m.callable.ptr(), stack + 1,
-                                         nargs | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
+        return steal(may_end_thread([&] {
+            return PyObject_Vectorcall(m.callable.ptr(), stack + 1,
+                                       nargs | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr);
+        }));
     }
     constexpr size_t nargs = sizeof...(Args);
     stack[1] = nullptr;
-    return steal(PyObject_Vectorcall(m.callable.ptr(), stack + 2,
-                                     nargs | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
+    return steal(may_end_thread([&] {
+        return PyObject_Vectorcall(m.callable.ptr(), stack + 2,
+                                   nargs | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr);
+    }));
 }
 template <class... Args>
 py::object call(Method &&, Args &&...) = delete;
@@ -82,8 +90,10 @@ template <class... Consts>
 py::object call_method(py::handle obj, PyObject *name, Consts... constants) {
     PyObject *stack[] = {obj.ptr(), Constant(constants).ptr()...};
     constexpr size_t nargs = sizeof...(Consts) + 1;
-    return steal(
-        PyObject_VectorcallMethod(name, stack, nargs | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
+    return steal(may_end_thread([&] {
+        return PyObject_VectorcallMethod(name, stack, nargs | PY_VECTORCALL_ARGUMENTS_OFFSET,
+                                         nullptr);
+    }));
 }
 
 /// A module-level name looked up at the moment of use: the module namespace,

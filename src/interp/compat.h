@@ -73,6 +73,15 @@ inline int list_extend(PyObject *list, PyObject *iterable) {
 #endif
 }
 
+/// Whether the interpreter is shutting down; safe without the interpreter lock.
+inline bool interpreter_finalizing() {
+#if PY_VERSION_HEX >= 0x030D0000
+    return Py_IsFinalizing() != 0;
+#else
+    return _Py_IsFinalizing() != 0;
+#endif
+}
+
 /// The most derived metaclass of `meta` and the metaclasses of `bases`, as
 /// the class statement calculates it; NULL with TypeError on a conflict.
 inline PyTypeObject *calculate_metaclass(PyTypeObject *meta, PyObject *bases) {

@@ -15,7 +15,8 @@ py::object lookup_special(py::handle obj, PyObject *name) {
     if (!attr) return {};
     descrgetfunc get = Py_TYPE(attr.ptr())->tp_descr_get;
     if (get == nullptr) return attr;
-    return steal(get(attr.ptr(), obj.ptr(), reinterpret_cast<PyObject *>(Py_TYPE(obj.ptr()))));
+    PyObject *type = reinterpret_cast<PyObject *>(Py_TYPE(obj.ptr()));
+    return steal(may_end_thread([&] { return get(attr.ptr(), obj.ptr(), type); }));
 }
 
 }  // namespace
@@ -41,7 +42,9 @@ py::object enter_context(py::handle manager) {
 }
 
 void exit_context(py::handle exit) {
-    steal(PyObject_CallFunctionObjArgs(exit.ptr(), Py_None, Py_None, Py_None, nullptr));
+    steal(may_end_thread([&] {
+        return PyObject_CallFunctionObjArgs(exit.ptr(), Py_None, Py_None, Py_None, nullptr);
+    }));
 }
 
 void exit_context_with_error(py::handle exit) {
@@ -55,8 +58,10 @@ void exit_context_with_error(py::handle exit) {
     // ended inside __exit__.
     PyObject *previous = PyErr_GetHandledException();
     PyErr_SetHandledException(exception.ptr());
-    PyObject *result = PyObject_CallFunctionObjArgs(exit.ptr(), type.ptr(), exception.ptr(),
-                                                    traceback.ptr(), nullptr);
+    PyObject *result = may_end_thread([&] {
+        return PyObject_CallFunctionObjArgs(exit.ptr(), type.ptr(), exception.ptr(),
+                                            traceback.ptr(), nullptr);
+    });
     PyErr_SetHandledException(previous);
     Py_XDECREF(previous);
     if (!truth(steal(result))) {

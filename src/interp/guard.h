@@ -9,7 +9,8 @@
 // process, and so does a noexcept frame it meets. So every `catch (...)` is
 // preceded by `DUZER_LET_FORCED_UNWIND_PASS`, and a function that can run
 // Python code (any call into the interpreter, any reference it drops) is not
-// noexcept, C slots included.
+// noexcept, C slots included. (A thread ended inside one of the module's
+// interpreter operations does not unwind at all: interp/ended_thread.h.)
 #pragma once
 
 #include <exception>

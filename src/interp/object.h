@@ -20,6 +20,7 @@
 #include <utility>
 
 #include "interp/compat.h"
+#include "interp/ended_thread.h"
 
 namespace py = pybind11;
 
@@ -93,41 +94,41 @@ class Ref {
 };
 
 inline bool truth(py::handle value) {
-    int result = PyObject_IsTrue(value.ptr());
+    int result = may_end_thread([&] { return PyObject_IsTrue(value.ptr()); });
     check(result);
     return result != 0;
 }
 
 /// `obj.name`.
 inline py::object attr(py::handle obj, PyObject *name) {
-    return steal(PyObject_GetAttr(obj.ptr(), name));
+    return steal(may_end_thread([&] { return PyObject_GetAttr(obj.ptr(), name); }));
 }
 
 /// `obj.name = value` (the value is evaluated before the target).
 inline void set_attr(Ref obj, PyObject *name, Ref value) {
-    check(PyObject_SetAttr(obj.ptr(), name, value.ptr()));
+    check(may_end_thread([&] { return PyObject_SetAttr(obj.ptr(), name, value.ptr()); }));
 }
 
 /// `obj[key]`.
 inline py::object getitem(Ref obj, Ref key) {
-    return steal(PyObject_GetItem(obj.ptr(), key.ptr()));
+    return steal(may_end_thread([&] { return PyObject_GetItem(obj.ptr(), key.ptr()); }));
 }
 
 /// `obj[key] = value`.
 inline void setitem(Ref obj, Ref key, Ref value) {
-    check(PyObject_SetItem(obj.ptr(), key.ptr(), value.ptr()));
+    check(may_end_thread([&] { return PyObject_SetItem(obj.ptr(), key.ptr(), value.ptr()); }));
 }
 
 /// `item in container`.
 inline bool contains(Ref item, Ref container) {
-    int result = PySequence_Contains(container.ptr(), item.ptr());
+    int result = may_end_thread([&] { return PySequence_Contains(container.ptr(), item.ptr()); });
     check(result);
     return result != 0;
 }
 
 /// `a <op> b` for a rich comparison.
 inline py::object compare(Ref a, Ref b, int op) {
-    return steal(PyObject_RichCompare(a.ptr(), b.ptr(), op));
+    return steal(may_end_thread([&] { return PyObject_RichCompare(a.ptr(), b.ptr(), op); }));
 }
 
 /// `if a == b:`: the comparison's result reduced to a truth value (no
@@ -137,9 +138,9 @@ inline bool equals(Ref a, Ref b) {
     return truth(result);
 }
 
-#define DUZER_BINARY(verb, c_api)              \
-    inline py::object verb(Ref a, Ref b) {     \
-        return steal(c_api(a.ptr(), b.ptr())); \
+#define DUZER_BINARY(verb, c_api)                                              \
+    inline py::object verb(Ref a, Ref b) {                                     \
+        return steal(may_end_thread([&] { return c_api(a.ptr(), b.ptr()); })); \
     }
 DUZER_BINARY(add, PyNumber_Add)
 DUZER_BINARY(subtract, PyNumber_Subtract)
@@ -153,7 +154,7 @@ DUZER_BINARY(inplace_true_divide, PyNumber_InPlaceTrueDivide)
 
 /// `len(obj)`.
 inline Py_ssize_t length(py::handle obj) {
-    Py_ssize_t n = PyObject_Size(obj.ptr());
+    Py_ssize_t n = may_end_thread([&] { return PyObject_Size(obj.ptr()); });
     if (n < 0) raise_pending();
     return n;
 }
@@ -164,7 +165,7 @@ inline py::object index_object(Py_ssize_t i) {
 
 /// `str(obj)`.
 inline py::object str_of(py::handle obj) {
-    return steal(PyObject_Str(obj.ptr()));
+    return steal(may_end_thread([&] { return PyObject_Str(obj.ptr()); }));
 }
 
 /// `(a, b, ...)`.
@@ -183,7 +184,7 @@ inline py::object new_dict() {
 
 /// `lst.append(item)` on a list the procedure made itself.
 inline void append(Ref list, Ref item) {
-    check(PyList_Append(list.ptr(), item.ptr()));
+    check(may_end_thread([&] { return PyList_Append(list.ptr(), item.ptr()); }));
 }
 
 /// `[*a, *iterable]`: extends a list the procedure made itself, with the
@@ -193,21 +194,21 @@ void extend(Ref list, Ref iterable);
 /// `list(iterable)`, `set(iterable)`, `sorted(iterable)` with the builtins'
 /// own behaviour.
 inline py::object list_of(py::handle iterable) {
-    return steal(PySequence_List(iterable.ptr()));
+    return steal(may_end_thread([&] { return PySequence_List(iterable.ptr()); }));
 }
 inline py::object set_of(py::handle iterable) {
-    return steal(PySet_New(iterable.ptr()));
+    return steal(may_end_thread([&] { return PySet_New(iterable.ptr()); }));
 }
 py::object sorted_list(py::handle iterable);
 
 /// `iter(iterable)`.
 inline py::object get_iter(py::handle iterable) {
-    return steal(PyObject_GetIter(iterable.ptr()));
+    return steal(may_end_thread([&] { return PyObject_GetIter(iterable.ptr()); }));
 }
 
 /// Next item of an iterator, or an empty object when it is exhausted.
 inline py::object next(py::handle iterator) {
-    PyObject *item = PyIter_Next(iterator.ptr());
+    PyObject *item = may_end_thread([&] { return PyIter_Next(iterator.ptr()); });
     if (item == nullptr && PyErr_Occurred()) raise_pending();
     return py::reinterpret_steal<py::object>(item);
 }

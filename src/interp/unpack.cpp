@@ -32,7 +32,7 @@ void unpack_into(py::handle value, py::object *out, Py_ssize_t count) {
             out[i] = py::reinterpret_borrow<py::object>(items[i]);
         return;
     }
-    PyObject *raw_iterator = PyObject_GetIter(v);
+    PyObject *raw_iterator = may_end_thread([&] { return PyObject_GetIter(v); });
     if (raw_iterator == nullptr) raise_not_iterable(v, "cannot unpack non-iterable %.200s object");
     py::object it = steal(raw_iterator);
     for (Py_ssize_t i = 0; i < count; ++i) {
