@@ -3,9 +3,10 @@
 The child interpreter is this file run as a script. Every generated call must
 end in a Python exception or a five-value result; a native fault kills the
 child with a signal, and the test reports the case that was running. Where
-the exception is fixed (argument binding, unpacking of `divideR`, a zero
-validation-plus-test ratio, a missing pooling row, a hook that raises), its
-type (and for binding and unpacking its exact text) is checked as well.
+the exception is fixed (argument binding, unpacking of `divideR`, of a
+loader's item and of torch.max's result, a zero validation-plus-test ratio, a
+missing pooling row, a hook that raises), its type (and for binding and
+unpacking its exact text) is checked as well.
 """
 
 import contextlib
@@ -107,13 +108,30 @@ def failing_iterable(good_items):
     return generate()
 
 
+class NoIter:
+    """Iteration switched off (`__iter__ = None`): the interpreter keeps its own text for it."""
+
+    __iter__ = None
+
+
+def not_iterable_error(value):
+    if isinstance(value, NoIter):
+        return TypeError, "'NoIter' object is not iterable"
+    return TypeError, f"cannot unpack non-iterable {type(value).__name__} object"
+
+
+def non_iterables():
+    return st.sampled_from([None, 3, 0.5, True]) | st.builds(object) | st.builds(NoIter) | st.builds(
+        lambda: hostile("__len__"))
+
+
 def count_error(given):
     return TypeError, f"FunClassCNNs() takes exactly 8 positional arguments ({given} given)"
 
 
-def unpack_error(found):
-    if found > 3:
-        return ValueError, "too many values to unpack (expected 3)"
+def unpack_error(found, expected=3):
+    if found > expected:
+        return ValueError, f"too many values to unpack (expected {expected})"
     return ValueError, f"need more than {found} value{'' if found == 1 else 's'} to unpack"
 
 
@@ -167,7 +185,8 @@ def divide_cases(draw):
         zeros = st.sampled_from([0, 0.0, -0.0, False])
         value, expect = [draw(st.floats(0.3, 0.7)), draw(zeros), draw(zeros)], (ZeroDivisionError, None)
     elif kind == "not iterable":
-        value, expect = draw(st.sampled_from([None, 3, 0.5, True])), (TypeError, None)
+        value = draw(non_iterables())
+        expect = not_iterable_error(value)
     elif kind == "raising":
         value, expect = failing_iterable(draw(st.integers(0, 3))), (Boom, None)
     elif kind == "range":
@@ -373,6 +392,50 @@ def chaos_cases(draw):
     return [], v, ANY, draw(CALL_STYLES)
 
 
+class ItemLoader:
+    """Stands in for DataLoader: each loader yields one item, `item`."""
+
+    item = None
+
+    def __init__(self, *args, **kwargs):
+        pass
+
+    def __iter__(self):
+        return iter([self.item])
+
+
+class TorchWithMax:
+    """Stands in for torch, except that `torch.max(...)` returns `result`."""
+
+    def __init__(self, result):
+        import torch
+
+        self.torch, self.result = torch, result
+
+    def __getattr__(self, name):
+        return (lambda *args: self.result) if name == "max" else getattr(self.torch, name)
+
+
+@st.composite
+def item_cases(draw):
+    """A loader's item and torch.max's result, unpacked into two names, of every shape."""
+    if draw(st.booleans()):
+        value = draw(non_iterables())
+        expect = not_iterable_error(value)
+    else:
+        n = draw(st.integers(0, 4).filter(lambda n: n != 2))
+        wrap = draw(st.sampled_from([list, tuple, iter, "generator"]))
+        value = (x for x in range(n)) if wrap == "generator" else wrap(range(n))
+        expect = unpack_error(n, expected=2)
+    v = base()
+    v["options"]["MaxEpochs"] = draw(st.sampled_from([0, 1]))
+    if draw(st.booleans()):
+        patch = ("DataLoader", type("Loader", (ItemLoader,), {"item": value}))
+    else:
+        patch = ("torch", TorchWithMax(value))
+    return [], v, expect, draw(CALL_STYLES), [patch]
+
+
 # ------------------------------------------------------------------- driver
 
 GROUPS = {
@@ -381,6 +444,7 @@ GROUPS = {
     "tables": (table_cases(), 80),
     "options": (option_cases(), 90),
     "hooks": (hook_cases(), 100),
+    "items": (item_cases(), 60),
     "chaos": (chaos_cases(), 160),
 }
 SHORT = reprlib.Repr()
@@ -403,18 +467,28 @@ def invoke(args, kwargs, style):
 
 
 def check(case, log):
-    args, kwargs, expect, style = case
+    import duZER
+
+    args, kwargs, expect, style, *patches = case
+    patches = patches[0] if patches else []
     log.seek(0)
-    log.write(f"style={style} expect={expect}\nargs={SHORT.repr(args)}\nkwargs={SHORT.repr(kwargs)}\n")
+    log.write(f"style={style} expect={expect} patches={SHORT.repr(patches)}\n"
+              f"args={SHORT.repr(args)}\nkwargs={SHORT.repr(kwargs)}\n")
     log.truncate()
     log.flush()
     outcome = None
+    saved = [(name, getattr(duZER, name)) for name, _ in patches]
     faulthandler.dump_traceback_later(EXAMPLE_TIMEOUT_S, exit=True)
     with contextlib.redirect_stdout(io.StringIO()):
         try:
+            for name, value in patches:
+                setattr(duZER, name, value)
             result = invoke(args, kwargs, style)
         except Exception as error:  # noqa: BLE001 - any Python exception is an acceptable end
             outcome = error
+        finally:
+            for name, value in saved:
+                setattr(duZER, name, value)
     faulthandler.cancel_dump_traceback_later()
     if outcome is None:
         assert expect in (OK, ANY), f"expected {expect}, got a result"
