@@ -3,7 +3,7 @@
 
 namespace duzer::interp {
 
-void set_error_from_current_exception() {
+DUZER_CATCHES_FORCED_UNWIND void set_error_from_current_exception() {
     try {
         throw;
     } catch (const ErrorSet &) {

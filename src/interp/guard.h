@@ -18,7 +18,8 @@
 
 #if defined(__GLIBCXX__)
 #include <cxxabi.h>
-/// The handler clause that rethrows a forced unwind; put it before `catch (...)`.
+/// The handler clause that rethrows a forced unwind; put it before `catch (...)`
+/// in a function marked DUZER_CATCHES_FORCED_UNWIND.
 #define DUZER_LET_FORCED_UNWIND_PASS \
     catch (abi::__forced_unwind &) { \
         throw;                       \
@@ -37,14 +38,15 @@ namespace duzer::interp {
 /// not hide the MemoryError behind it. An interpreter operation that failed
 /// without setting an exception (some allocation failures do) becomes the
 /// MemoryError it stands for.
-Py_NO_INLINE void set_error_from_current_exception();
+DUZER_CATCHES_FORCED_UNWIND Py_NO_INLINE void set_error_from_current_exception();
 
 /// Runs `body`; on a C++ exception, leaves the Python exception set and
 /// returns what `on_error` returns. A forced unwind passes, after
 /// `on_forced_unwind`, which must not touch the interpreter: the thread no
 /// longer holds it.
 template <class Body, class OnError, class OnForcedUnwind>
-auto catch_into_python(Body &&body, OnError &&on_error, OnForcedUnwind &&on_forced_unwind)
+DUZER_CATCHES_FORCED_UNWIND auto catch_into_python(Body &&body, OnError &&on_error,
+                                                   OnForcedUnwind &&on_forced_unwind)
     -> decltype(body()) {
     try {
         return body();
