@@ -1,4 +1,4 @@
-"""Exceptions and arguments that fail on purpose, shared by the tests."""
+"""Exceptions, arguments that fail on purpose and stand-ins for what the call uses, shared by the tests."""
 
 
 class Stop(Exception):
@@ -20,3 +20,28 @@ class PickyDict(dict):
         if key == self.bad_key:
             raise Boom(key)
         return super().get(key, *default)
+
+
+def loader_yielding(item):
+    """A DataLoader stand-in class: every loader it makes yields `item`, once."""
+
+    class Loader:
+        def __init__(self, *args, **kwargs):
+            pass
+
+        def __iter__(self):
+            return iter([item])
+
+    return Loader
+
+
+class TorchWithMax:
+    """Stands in for torch, except that `torch.max(...)` returns `result`."""
+
+    def __init__(self, result):
+        import torch
+
+        self.torch, self.result = torch, result
+
+    def __getattr__(self, name):
+        return (lambda *args: self.result) if name == "max" else getattr(self.torch, name)

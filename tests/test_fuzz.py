@@ -25,7 +25,7 @@ from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 from hypothesis.extra import numpy as hnp
 
-from hostile import Boom, PickyDict
+from hostile import Boom, PickyDict, TorchWithMax, loader_yielding
 
 MIN_EXAMPLES = 500
 EXAMPLE_TIMEOUT_S = 60  # one call hanging this long ends the child with its traceback
@@ -392,30 +392,6 @@ def chaos_cases(draw):
     return [], v, ANY, draw(CALL_STYLES)
 
 
-class ItemLoader:
-    """Stands in for DataLoader: each loader yields one item, `item`."""
-
-    item = None
-
-    def __init__(self, *args, **kwargs):
-        pass
-
-    def __iter__(self):
-        return iter([self.item])
-
-
-class TorchWithMax:
-    """Stands in for torch, except that `torch.max(...)` returns `result`."""
-
-    def __init__(self, result):
-        import torch
-
-        self.torch, self.result = torch, result
-
-    def __getattr__(self, name):
-        return (lambda *args: self.result) if name == "max" else getattr(self.torch, name)
-
-
 @st.composite
 def item_cases(draw):
     """A loader's item and torch.max's result, unpacked into two names, of every shape."""
@@ -430,7 +406,7 @@ def item_cases(draw):
     v = base()
     v["options"]["MaxEpochs"] = draw(st.sampled_from([0, 1]))
     if draw(st.booleans()):
-        patch = ("DataLoader", type("Loader", (ItemLoader,), {"item": value}))
+        patch = ("DataLoader", loader_yielding(value))
     else:
         patch = ("torch", TorchWithMax(value))
     return [], v, expect, draw(CALL_STYLES), [patch]

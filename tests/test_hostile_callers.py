@@ -14,6 +14,7 @@ import pytest
 
 import duZER
 import reference
+from hostile import TorchWithMax, loader_yielding
 
 TESTS = os.path.dirname(os.path.abspath(__file__))
 
@@ -176,33 +177,13 @@ def test_non_iterable_divide_ratios(divideR, capsys):
     capsys.readouterr()
 
 
-class IntLoader:
-    """Stands in for DataLoader: its items are not pairs."""
-
-    def __init__(self, *args, **kwargs):
-        pass
-
-    def __iter__(self):
-        return iter([7])
-
-
-class TorchWithScalarMax:
-    def __init__(self, torch):
-        self.torch = torch
-
-    def __getattr__(self, name):
-        if name == "max":
-            return lambda *args: 3
-        return getattr(self.torch, name)
-
-
-@pytest.mark.parametrize("name, make", [("DataLoader", lambda m: IntLoader),
-                                        ("torch", lambda m: TorchWithScalarMax(m.torch))],
+@pytest.mark.parametrize("name, make", [("DataLoader", lambda: loader_yielding(7)),
+                                        ("torch", lambda: TorchWithMax(3))],
                          ids=["loader-item", "torch.max"])
 def test_non_iterable_items_unpack_as_the_interpreter_says(name, make, monkeypatch, capsys):
     results = []
     for module in (duZER, reference):
-        monkeypatch.setattr(module, name, make(module))
+        monkeypatch.setattr(module, name, make())
         results.append(outcome(module, small()))
     assert results[0] == results[1]
     assert results[0][0] is TypeError and results[0][1].startswith("cannot unpack non-iterable int object")
