@@ -1,29 +1,26 @@
 // The module's entry point, its namespace, and the public function
-// FunClassCNNs: argument binding, documentation and the order of stages.
+// FunClassCNNs: its parameters, documentation, and the stages it runs, each
+// with what it reads and what it hands on.
 #include "interp/call.h"
 #include "interp/function.h"
 #include "interp/guard.h"
 #include "interp/imports.h"
 #include "interp/module.h"
-#include "interp/state.h"
-#include "interp/traceback.h"
+#include "model/call_scope.h"
 #include "model/cnn.h"
+#include "names.h"
 #include "pipeline/device.h"
 #include "pipeline/loaders.h"
 #include "pipeline/scaling.h"
 #include "pipeline/seeding.h"
 #include "reporting/figures.h"
-#include "reporting/test_pass.h"
-#include "run.h"
+#include "reporting/test_evaluation.h"
 #include "training/epochs.h"
 #include "training/setup.h"
 
 namespace duzer {
 
 namespace {
-
-using interp::names;
-using interp::Names;
 
 constexpr const char *kDocstring =
     "\n"
@@ -69,89 +66,118 @@ constexpr const char *kDocstring =
     "    - info: 包含训练过程中的损失和准确率信息的字典\n"
     "    ";
 
-/// Runs one stage of the call. An exception leaving it gains one traceback
-/// entry that names the stage (`File "<duZER: scaling>", line 3, in
-/// FunClassCNNs`, the line being the stage's place in the call); the exception
-/// itself is left exactly as raised.
-void stage(Run &run, void (*step)(Run &), const char *where, int number) {
-    interp::catch_into_python([&] { step(run); },
-                              [&] {
-                                  interp::add_traceback_entry("FunClassCNNs", where, number);
-                                  interp::raise_pending();
-                              },
-                              [&] { run.abandon(); });
-}
+const interp::Identifier kFunClassCNNs{"FunClassCNNs"};
+const interp::Identifier kDataY{"dataY"};
+const interp::Identifier kDivideR{"divideR"};
+const interp::Identifier kOptions{"options"};
+const interp::Identifier kSetting{"setting"};
+const interp::Identifier kRcParams{"rcParams"};
+const interp::Text kFontFamily{"font.family"};
+const interp::Text kSimHei{"SimHei"};
+const interp::Text kUnicodeMinus{"axes.unicode_minus"};
 
-/// After the test pass: the figures when `setting.get("figflag", "off") == "on"`.
-void draw_figures_if_asked(Run &run) {
-    const Names &n = names();
-    py::object figflag = interp::get(run.setting, n.figflag, n.off);
-    if (interp::equals(figflag, n.on)) draw_figures(run);
-}
+/// The locals of one call that outlive the stage that makes them.
+struct CallLocals {
+    py::object scope;  ///< the call scope (CNN, dataX, device)
+    PreparedData data;
+    Training training;
+    TestResults results;
+
+    /// Lets go of every reference without dropping it, for a thread that the
+    /// interpreter ends at shutdown: it no longer holds the interpreter, so
+    /// the call's objects stay behind, as a Python frame's locals do.
+    void abandon() noexcept {
+        scope.release();
+        data.abandon();
+        training.abandon();
+        results.abandon();
+    }
+};
+
+/// Runs the stages of one call in order. An exception leaving a stage gains
+/// one traceback entry that names it (`File "<duZER: scaling>", line 2, in
+/// FunClassCNNs`, the line being the stage's place in the call); the
+/// exception itself is left exactly as raised.
+class Stages {
+  public:
+    explicit Stages(CallLocals &locals) : locals_(locals) {}
+
+    template <class Body>
+    void run(const char *label, Body &&body) {
+        interp::traced_step(kFunClassCNNs.text(), label, ++position_, body,
+                            [&] { locals_.abandon(); });
+    }
+
+  private:
+    CallLocals &locals_;
+    int position_ = 0;
+};
 
 py::object fun_class_cnns(interp::Function &, PyObject *const *args) {
-    Run run;
-    py::handle dataX = args[0];
-    run.dataY = interp::borrow(args[1]);
-    run.divideR = args[2];
-    run.cLayer = args[3];
-    run.poolingLayer = args[4];
-    run.fcLayer = args[5];
-    run.options = args[6];
-    run.setting = args[7];
+    py::handle dataX = args[0], dataY = args[1], divideR = args[2], cLayer = args[3],
+               poolingLayer = args[4], fcLayer = args[5], options = args[6], setting = args[7];
+    CallLocals locals;
+    locals.scope = new_call_scope();
+    interp::Scope &vars = interp::as_scope(locals.scope);
+    vars.set(CallScope::dataX, dataX);
 
-    run.scope = interp::new_scope();
-    run.vars().set(interp::Scope::dataX, dataX);
-
-    stage(run, seed_generators, "<duZER: seeding>", 1);
-    stage(run, scale_samples, "<duZER: scaling>", 2);
-    stage(run, choose_device, "<duZER: device choice>", 3);
-    stage(run, prepare_loaders, "<duZER: data preparation>", 4);
-    stage(run, define_cnn_class, "<duZER: network class>", 5);
-    stage(run, set_up_training, "<duZER: training set-up>", 6);
-    stage(run, train_network, "<duZER: training loop>", 7);
-    stage(run, evaluate_test_set, "<duZER: test evaluation>", 8);
-    stage(run, draw_figures_if_asked, "<duZER: figures>", 9);
-    return interp::new_tuple(run.accuracy, run.recall, run.precision, run.model, run.info);
+    Stages stages(locals);
+    stages.run("<duZER: seeding>", [&] { seed_generators(setting); });
+    stages.run("<duZER: scaling>", [&] { scale_samples(vars, setting); });
+    stages.run("<duZER: device choice>", [&] { choose_device(vars, setting); });
+    stages.run("<duZER: data preparation>",
+               [&] { locals.data = prepare_data(vars, dataY, divideR, options); });
+    stages.run("<duZER: network class>", [&] { define_cnn_class(locals.scope); });
+    stages.run("<duZER: training set-up>", [&] {
+        const LayerTables layers{cLayer, poolingLayer, fcLayer};
+        locals.training = set_up_training(vars, locals.data.dataY, layers, options);
+    });
+    stages.run("<duZER: training loop>", [&] { train_network(locals.training, locals.data); });
+    stages.run("<duZER: test evaluation>", [&] {
+        locals.results = evaluate_test_set(locals.training, locals.data.test_loader);
+    });
+    stages.run("<duZER: figures>", [&] { draw_figures(setting, locals.training, locals.results); });
+    const TestResults &r = locals.results;
+    return interp::new_tuple(r.accuracy, r.recall, r.precision, locals.training.model, r.info);
 }
 
-PyObject *Names::*const kParams[] = {&Names::dataX,   &Names::dataY,        &Names::divideR,
-                                     &Names::cLayer,  &Names::poolingLayer, &Names::fcLayer,
-                                     &Names::options, &Names::setting};
+const interp::Identifier *const kParams[] = {&id::dataX,  &kDataY,           &kDivideR,
+                                             &id::cLayer, &id::poolingLayer, &id::fcLayer,
+                                             &kOptions,   &kSetting};
 
-const interp::FunctionSpec kFunClassCNNs = {"FunClassCNNs", &Names::FunClassCNNs, kParams, 8,
-                                            fun_class_cnns};
+const interp::FunctionSpec kFunClassCNNsSpec{kFunClassCNNs, kParams, fun_class_cnns};
 
 void populate_namespace(py::handle module) {
     using interp::bind;
-    bind(module, "np", interp::import_module("numpy"));
-    bind(module, "torch", interp::import_module("torch"));
-    bind(module, "nn", interp::import_module("torch.nn"));
-    bind(module, "optim", interp::import_module("torch.optim"));
+    bind(module, id::np, interp::import_module("numpy"));
+    bind(module, id::torch, interp::import_module("torch"));
+    bind(module, id::nn, interp::import_module("torch.nn"));
+    bind(module, id::optim, interp::import_module("torch.optim"));
     auto data = interp::import_from("torch.utils.data", {"DataLoader", "TensorDataset"});
-    bind(module, "DataLoader", data[0]);
-    bind(module, "TensorDataset", data[1]);
+    bind(module, id::DataLoader, data[0]);
+    bind(module, id::TensorDataset, data[1]);
     auto selection = interp::import_from("sklearn.model_selection", {"train_test_split"});
-    bind(module, "train_test_split", selection[0]);
+    bind(module, id::train_test_split, selection[0]);
     auto metrics = interp::import_from("sklearn.metrics", {"accuracy_score", "recall_score",
                                                            "precision_score", "confusion_matrix"});
-    bind(module, "accuracy_score", metrics[0]);
-    bind(module, "recall_score", metrics[1]);
-    bind(module, "precision_score", metrics[2]);
-    bind(module, "confusion_matrix", metrics[3]);
-    bind(module, "plt", interp::import_module("matplotlib.pyplot"));
-    bind(module, "sns", interp::import_module("seaborn"));
-    const Names &n = names();
+    bind(module, id::accuracy_score, metrics[0]);
+    bind(module, id::recall_score, metrics[1]);
+    bind(module, id::precision_score, metrics[2]);
+    bind(module, id::confusion_matrix, metrics[3]);
+    bind(module, id::plt, interp::import_module("matplotlib.pyplot"));
+    bind(module, id::sns, interp::import_module("seaborn"));
     // plt.rcParams["font.family"] = "SimHei"
-    py::object rc_params = interp::global_attr(n.plt, n.rcParams);
-    interp::setitem(rc_params, n.font_family, n.SimHei);
+    py::object rc_params = interp::attr(interp::global(id::plt), kRcParams);
+    interp::setitem(rc_params, kFontFamily, kSimHei);
     // plt.rcParams["axes.unicode_minus"] = False
-    rc_params = interp::global_attr(n.plt, n.rcParams);
-    interp::setitem(rc_params, n.axes_unicode_minus, Py_False);
+    rc_params = interp::attr(interp::global(id::plt), kRcParams);
+    interp::setitem(rc_params, kUnicodeMinus, Py_False);
     py::object doc = interp::text(kDocstring);
-    bind(module, "FunClassCNNs",
-         interp::new_function(kFunClassCNNs, n.FunClassCNNs, doc, /*scope=*/nullptr));
-    bind(module, "__test__", interp::new_dict());
+    py::object function =
+        interp::new_function(kFunClassCNNsSpec, kFunClassCNNs, doc, /*scope=*/nullptr);
+    bind(module, kFunClassCNNs, function);
+    py::object tests = interp::new_dict();
+    bind(module, "__test__", tests);
 }
 
 }  // namespace

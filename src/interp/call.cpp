@@ -1,10 +1,14 @@
-// Module-level name resolution, method lookup and the calls that do not fit
-// the fixed-arity templates.
+// Module-level name resolution, method lookup, `mapping.get` and the calls
+// that do not fit the fixed-arity templates.
 #include "interp/call.h"
 
 #include "interp/state.h"
 
 namespace duzer::interp {
+
+namespace {
+const Identifier kGet{"get"};
+}  // namespace
 
 py::object global(PyObject *name) {
     const ProcessState &s = state();
@@ -22,7 +26,8 @@ py::object global(PyObject *name) {
 
 Method method(py::handle obj, PyObject *name) {
     PyObject *callable = nullptr;
-    const int unbound = compat::lookup_method(obj.ptr(), name, &callable);
+    const int unbound =
+        may_end_thread([&] { return compat::lookup_method(obj.ptr(), name, &callable); });
     if (unbound < 0) raise_pending();
     Method m{py::reinterpret_steal<py::object>(callable), {}};
     if (unbound) m.self = borrow(obj.ptr());
@@ -34,15 +39,12 @@ py::object call_unpacked(Ref f, Ref args) {
     return steal(may_end_thread([&] { return PyObject_Call(f.ptr(), tuple.ptr(), nullptr); }));
 }
 
-void extend(Ref list, Ref iterable) {
-    if (compat::list_extend(list.ptr(), iterable.ptr()) < 0)
-        raise_not_iterable(iterable.ptr(), "Value after * must be an iterable, not %.200s");
+py::object get(py::handle mapping, PyObject *key) {
+    return call_method(mapping, kGet, key);
 }
 
-py::object sorted_list(py::handle iterable) {
-    py::object result = list_of(iterable);
-    check(may_end_thread([&] { return PyList_Sort(result.ptr()); }));
-    return result;
+py::object get(py::handle mapping, PyObject *key, PyObject *default_value) {
+    return call_method(mapping, kGet, key, default_value);
 }
 
 }  // namespace duzer::interp

@@ -7,6 +7,12 @@ namespace duzer::interp {
 
 namespace {
 
+const Identifier kMroEntries{"__mro_entries__"};
+const Identifier kPrepare{"__prepare__"};
+const Identifier kModule{"__module__"};
+const Identifier kQualname{"__qualname__"};
+const Identifier kOrigBases{"__orig_bases__"};
+
 /// Replaces non-class bases by what their __mro_entries__ returns.
 py::object resolve_bases(py::handle orig_bases) {
     const Py_ssize_t n = PyTuple_GET_SIZE(orig_bases.ptr());
@@ -15,8 +21,7 @@ py::object resolve_bases(py::handle orig_bases) {
     for (Py_ssize_t i = 0; i < n; ++i) {
         PyObject *base = PyTuple_GET_ITEM(orig_bases.ptr(), i);
         PyObject *meth = nullptr;
-        if (!PyType_Check(base))
-            check(compat::lookup_optional_attr(base, names().__mro_entries__, &meth));
+        if (!PyType_Check(base)) check(compat::lookup_optional_attr(base, kMroEntries, &meth));
         if (meth == nullptr) {
             append(collected, base);
             continue;
@@ -53,7 +58,7 @@ ClassBody begin_class(py::handle name, py::handle qualname, py::handle module_na
     body.metaclass = py::reinterpret_borrow<py::object>(reinterpret_cast<PyObject *>(winner));
 
     PyObject *prepare = nullptr;
-    check(compat::lookup_optional_attr(body.metaclass.ptr(), names().__prepare__, &prepare));
+    check(compat::lookup_optional_attr(body.metaclass.ptr(), kPrepare, &prepare));
     if (prepare == nullptr) {
         body.namespace_ = new_dict();
     } else {
@@ -65,14 +70,13 @@ ClassBody begin_class(py::handle name, py::handle qualname, py::handle module_na
             raise_pending();
         }
     }
-    setitem(body.namespace_, names().__module__, module_name);
-    setitem(body.namespace_, names().__qualname__, qualname);
+    setitem(body.namespace_, kModule, module_name);
+    setitem(body.namespace_, kQualname, qualname);
     return body;
 }
 
 py::object finish_class(ClassBody &body) {
-    if (!body.bases.is(body.orig_bases))
-        setitem(body.namespace_, names().__orig_bases__, body.orig_bases);
+    if (!body.bases.is(body.orig_bases)) setitem(body.namespace_, kOrigBases, body.orig_bases);
     return call(body.metaclass, body.name, body.bases, body.namespace_);
 }
 

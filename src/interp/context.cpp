@@ -7,6 +7,9 @@ namespace duzer::interp {
 
 namespace {
 
+const Identifier kEnter{"__enter__"};
+const Identifier kExit{"__exit__"};
+
 /// A special method looked up on the type and bound to `obj`; empty if absent.
 py::object lookup_special(py::handle obj, PyObject *name) {
     // Owned while its __get__ runs: that may take it out of the type.
@@ -22,14 +25,14 @@ py::object lookup_special(py::handle obj, PyObject *name) {
 }  // namespace
 
 py::object enter_context(py::handle manager) {
-    py::object enter = lookup_special(manager, names().__enter__);
+    py::object enter = lookup_special(manager, kEnter);
     if (!enter) {
         PyErr_Format(PyExc_TypeError,
                      "'%.200s' object does not support the context manager protocol",
                      Py_TYPE(manager.ptr())->tp_name);
         raise_pending();
     }
-    py::object exit = lookup_special(manager, names().__exit__);
+    py::object exit = lookup_special(manager, kExit);
     if (!exit) {
         PyErr_Format(PyExc_TypeError,
                      "'%.200s' object does not support the context manager protocol "

@@ -9,15 +9,20 @@
 
 #include "interp/call.h"
 #include "interp/guard.h"
+#include "interp/module.h"
 #include "interp/state.h"
 
 namespace duzer::interp {
 
 namespace {
 
-Py_NO_INLINE void raise_argument_count(const FunctionSpec &spec, Py_ssize_t given) {
+const Identifier kModuleAttribute{"__module__"};
+const Text kEmpty{""};
+
+[[noreturn]] Py_NO_INLINE void raise_argument_count(const FunctionSpec &spec, Py_ssize_t given) {
     PyErr_Format(PyExc_TypeError, "%.200s() takes %.8s %zd positional argument%.1s (%zd given)",
-                 spec.name, "exactly", spec.nparams, spec.nparams == 1 ? "" : "s", given);
+                 spec.name.text(), "exactly", spec.nparams, spec.nparams == 1 ? "" : "s", given);
+    raise_pending();
 }
 
 bool same_name(PyObject *a, PyObject *b) {
@@ -26,24 +31,35 @@ bool same_name(PyObject *a, PyObject *b) {
 }
 
 Py_ssize_t param_index(const FunctionSpec &spec, PyObject *key) {
-    const Names &n = names();
     for (Py_ssize_t i = 0; i < spec.nparams; ++i) {
-        if (same_name(n.*(spec.params[i]), key)) return i;
+        if (same_name(spec.params[i]->ptr(), key)) return i;
     }
     return -1;
 }
 
-/// Binds positional and keyword arguments to the parameters, all required.
-/// Fills `bound` with borrowed references; false with TypeError set on failure.
-bool bind_arguments(const FunctionSpec &spec, PyObject *const *args, Py_ssize_t nargs,
+/// Ends the call with the TypeError for the first keyword argument that no
+/// parameter took.
+[[noreturn]] Py_NO_INLINE void raise_unexpected_keyword(const FunctionSpec &spec, PyObject *key) {
+    if (!PyUnicode_Check(key)) {
+        PyErr_Format(PyExc_TypeError, "%.200s() keywords must be strings", spec.name.text());
+    } else if (param_index(spec, key) >= 0) {
+        PyErr_Format(PyExc_TypeError, "%s() got multiple values for keyword argument '%U'",
+                     spec.name.text(), key);
+    } else {
+        PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%U'",
+                     spec.name.text(), key);
+    }
+    raise_pending();
+}
+
+/// Binds positional and keyword arguments to the parameters, all required:
+/// fills `bound` with borrowed references, or ends the call with TypeError.
+void bind_arguments(const FunctionSpec &spec, PyObject *const *args, Py_ssize_t nargs,
                     PyObject *kwnames, PyObject **bound) {
     const Py_ssize_t nkw = kwnames == nullptr ? 0 : PyTuple_GET_SIZE(kwnames);
-    if (nkw == 0 ? nargs != spec.nparams : nargs > spec.nparams) {
-        raise_argument_count(spec, nargs);
-        return false;
-    }
+    if (nkw == 0 ? nargs != spec.nparams : nargs > spec.nparams) raise_argument_count(spec, nargs);
     for (Py_ssize_t i = 0; i < nargs; ++i) bound[i] = args[i];
-    if (nkw == 0) return true;
+    if (nkw == 0) return;
 
     PyObject *const *kwvalues = args + nargs;
     // Python callers pass each keyword once, so a handful of flags suffice;
@@ -55,39 +71,23 @@ bool bind_arguments(const FunctionSpec &spec, PyObject *const *args, Py_ssize_t 
         large_used.reset(new (std::nothrow) bool[static_cast<size_t>(nkw)]());
         if (!large_used) {
             PyErr_NoMemory();
-            return false;
+            raise_pending();
         }
         used = large_used.get();
     }
-    const Names &n = names();
     for (Py_ssize_t i = nargs; i < spec.nparams; ++i) {
-        PyObject *param = n.*(spec.params[i]);
+        PyObject *param = spec.params[i]->ptr();
         Py_ssize_t found = -1;
         for (Py_ssize_t j = 0; j < nkw && found < 0; ++j) {
             if (!used[j] && same_name(param, PyTuple_GET_ITEM(kwnames, j))) found = j;
         }
-        if (found < 0) {
-            raise_argument_count(spec, i);
-            return false;
-        }
+        if (found < 0) raise_argument_count(spec, i);
         used[found] = true;
         bound[i] = kwvalues[found];
     }
     for (Py_ssize_t j = 0; j < nkw; ++j) {
-        if (used[j]) continue;
-        PyObject *key = PyTuple_GET_ITEM(kwnames, j);
-        if (!PyUnicode_Check(key)) {
-            PyErr_Format(PyExc_TypeError, "%.200s() keywords must be strings", spec.name);
-        } else if (param_index(spec, key) >= 0) {
-            PyErr_Format(PyExc_TypeError, "%s() got multiple values for keyword argument '%U'",
-                         spec.name, key);
-        } else {
-            PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%U'", spec.name,
-                         key);
-        }
-        return false;
+        if (!used[j]) raise_unexpected_keyword(spec, PyTuple_GET_ITEM(kwnames, j));
     }
-    return true;
 }
 
 PyObject *function_vectorcall(PyObject *callable, PyObject *const *args, size_t nargsf,
@@ -95,7 +95,9 @@ PyObject *function_vectorcall(PyObject *callable, PyObject *const *args, size_t 
     auto *self = reinterpret_cast<Function *>(callable);
     const FunctionSpec &spec = *self->spec;
     PyObject *bound[kMaxParams];
-    if (!bind_arguments(spec, args, PyVectorcall_NARGS(nargsf), kwnames, bound)) return nullptr;
+    if (guard_status(
+            [&] { bind_arguments(spec, args, PyVectorcall_NARGS(nargsf), kwnames, bound); }) < 0)
+        return nullptr;
     // The call owns the function and its arguments, as a frame does: a caller
     // may hold them only through a container (a partial's arguments, an
     // atexit entry) that the call itself empties. Dropped by hand, not by
@@ -142,8 +144,8 @@ int function_traverse(PyObject *op, visitproc visit, void *arg) noexcept {
 /// by the empty string rather than cleared: they stay readable afterwards.
 int function_clear(PyObject *op) {
     auto *self = reinterpret_cast<Function *>(op);
-    Py_XSETREF(self->name, Py_NewRef(names().empty));
-    Py_XSETREF(self->qualname, Py_NewRef(names().empty));
+    Py_XSETREF(self->name, Py_NewRef(kEmpty.ptr()));
+    Py_XSETREF(self->qualname, Py_NewRef(kEmpty.ptr()));
     Py_CLEAR(self->module);
     Py_CLEAR(self->doc);
     Py_CLEAR(self->globals);
@@ -213,7 +215,7 @@ PyObject *get_text_signature(PyObject *op, void *) {
     return guard_object([&] {
         py::object parts = steal(PyTuple_New(spec.nparams));
         for (Py_ssize_t i = 0; i < spec.nparams; ++i)
-            PyTuple_SET_ITEM(parts.ptr(), i, Py_NewRef(names().*(spec.params[i])));
+            PyTuple_SET_ITEM(parts.ptr(), i, Py_NewRef(spec.params[i]->ptr()));
         py::object separator = steal(PyUnicode_FromString(", "));
         py::object joined = steal(PyUnicode_Join(separator.ptr(), parts.ptr()));
         return PyUnicode_FromFormat("(%U)", joined.ptr());
@@ -225,7 +227,7 @@ PyObject *get_text_signature(PyObject *op, void *) {
 /// does for any class (a member descriptor there would show through instead).
 /// `__doc__` stays a member: pydoc reads it with `object.__getattribute__`.
 PyObject **instance_slot(PyObject *op, PyObject *name) {
-    PyObject *key = names().__module__;
+    PyObject *key = kModuleAttribute;
     if (name == key || (PyUnicode_Check(name) && PyUnicode_Compare(name, key) == 0))
         return &reinterpret_cast<Function *>(op)->module;
     return nullptr;
@@ -314,9 +316,9 @@ py::object new_function(const FunctionSpec &spec, py::handle qualname, py::handl
     if (self == nullptr) raise_pending();
     self->vectorcall = function_vectorcall;
     self->spec = &spec;
-    self->name = Py_NewRef(names().*(spec.name_object));
+    self->name = Py_NewRef(spec.name.ptr());
     self->qualname = Py_NewRef(qualname.ptr());
-    self->module = Py_NewRef(names().module_name);
+    self->module = Py_NewRef(kModuleName.ptr());
     self->doc = Py_NewRef(doc.ptr());
     self->globals = Py_NewRef(state().module_globals);
     self->dict = nullptr;

@@ -3,7 +3,9 @@
 // (names, globals, __dict__, descriptor binding, vectorcall, cyclic GC).
 #pragma once
 
-#include "interp/names.h"
+#include <cstddef>
+
+#include "interp/object.h"
 
 namespace duzer::interp {
 
@@ -13,16 +15,22 @@ struct Function;
 /// borrowed reference per parameter, in signature order.
 using FunctionBody = py::object (*)(Function &self, PyObject *const *args);
 
+constexpr Py_ssize_t kMaxParams = 8;
+
 /// What never changes between instances of one function.
 struct FunctionSpec {
-    const char *name;                 ///< `__name__` as text, for argument errors
-    PyObject *Names::*name_object;    ///< `__name__`, interned
-    PyObject *Names::*const *params;  ///< parameter names, in signature order
-    Py_ssize_t nparams;               ///< at most `kMaxParams`
+    const Identifier &name;           ///< `__name__`
+    const Identifier *const *params;  ///< parameter names, in signature order
+    Py_ssize_t nparams;
     FunctionBody body;
-};
 
-constexpr Py_ssize_t kMaxParams = 8;
+    template <size_t N>
+    constexpr FunctionSpec(const Identifier &function_name,
+                           const Identifier *const (&param_names)[N], FunctionBody function_body)
+        : name(function_name), params(param_names), nparams(N), body(function_body) {
+        static_assert(N <= kMaxParams, "too many parameters");
+    }
+};
 
 struct Function {
     PyObject_HEAD vectorcallfunc vectorcall;

@@ -29,6 +29,7 @@
 #endif
 
 #include "interp/object.h"
+#include "interp/traceback.h"
 
 namespace duzer::interp {
 
@@ -83,6 +84,21 @@ int guard_status(Body &&body) {
             return 0;
         },
         [] { return -1; });
+}
+
+/// Runs one named step of a native function. An exception leaving it gains
+/// one traceback entry, `File "<file>", line <line>, in <function>` (the
+/// exception itself left exactly as raised), and goes on; a forced unwind
+/// passes after `on_forced_unwind` (which must not touch the interpreter).
+template <class Body, class OnForcedUnwind>
+void traced_step(const char *function, const char *file, int line, Body &&body,
+                 OnForcedUnwind &&on_forced_unwind) {
+    catch_into_python([&] { body(); },
+                      [&] {
+                          add_traceback_entry(function, file, line);
+                          raise_pending();
+                      },
+                      on_forced_unwind);
 }
 
 }  // namespace duzer::interp

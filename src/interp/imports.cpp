@@ -34,12 +34,12 @@ py::object attribute_or_submodule(py::handle module, const std::string &full_nam
 
 }  // namespace
 
-void bind(py::handle module, const char *name, py::handle value) {
-    check(PyDict_SetItemString(PyModule_GetDict(module.ptr()), name, value.ptr()));
+void bind(py::handle module, PyObject *name, py::handle value) {
+    check(PyDict_SetItem(PyModule_GetDict(module.ptr()), name, value.ptr()));
 }
 
-py::object text(const char *utf8) {
-    return steal(PyUnicode_FromString(utf8));
+void bind(py::handle module, const char *name, py::handle value) {
+    check(PyDict_SetItemString(PyModule_GetDict(module.ptr()), name, value.ptr()));
 }
 
 py::object import_module(const char *dotted_name) {

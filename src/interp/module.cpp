@@ -21,6 +21,8 @@ namespace detail {
 ProcessState process_state;
 }  // namespace detail
 
+const Text kModuleName{"duZER"};
+
 namespace {
 
 using detail::process_state;
@@ -83,6 +85,26 @@ void check_version() {
                            minor));
 }
 
+/// Fetches print, range and super from the builtins' namespace (NameError
+/// when one is missing).
+void fetch_builtins(Builtins &b, PyObject *builtins_dict) {
+    struct Entry {
+        const char *name;
+        PyObject **slot;
+    } entries[] = {{"print", &b.print}, {"range", &b.range}, {"super", &b.super}};
+    for (const Entry &e : entries) {
+        py::object key = steal(PyUnicode_InternFromString(e.name));
+        PyObject *value = PyDict_GetItemWithError(builtins_dict, key.ptr());  // borrowed
+        if (value == nullptr) {
+            if (!PyErr_Occurred())
+                PyErr_Format(PyExc_NameError, "name '%s' is not defined", e.name);
+            raise_pending();
+        }
+        Py_INCREF(value);
+        Py_XSETREF(*e.slot, value);
+    }
+}
+
 /// What one exec step has written, so that a failure can undo exactly that.
 struct ExecRecord {
     bool published = false;  ///< this step inserted sys.modules["duZER"]
@@ -94,21 +116,18 @@ void run_exec(ProcessState &s, PyObject *module, ExecRecord &record) {
     s.builtins_dict = PyModule_GetDict(builtins.ptr());
     check(PyObject_SetAttrString(module, "__builtins__", builtins.ptr()));
     check_version();
-    if (!s.names_ready) {
-        if (!prepare_names(s.names)) raise_pending();
-        s.names_ready = true;
-    }
+    make_constants();
     if (s.function_type == nullptr && (s.function_type = make_function_type()) == nullptr)
         raise_pending();
     if (s.scope_type == nullptr && (s.scope_type = make_scope_type()) == nullptr) raise_pending();
     PyObject *modules = PyImport_GetModuleDict();
-    PyObject *existing = PyDict_GetItemWithError(modules, s.names.module_name);
+    PyObject *existing = PyDict_GetItemWithError(modules, kModuleName);
     if (existing == nullptr) {
         if (PyErr_Occurred()) raise_pending();
-        check(PyDict_SetItem(modules, s.names.module_name, module));
+        check(PyDict_SetItem(modules, kModuleName, module));
         record.published = true;
     }
-    if (!fetch_builtins(s.names, s.builtins_dict)) raise_pending();
+    fetch_builtins(s.builtins, s.builtins_dict);
     populate_namespace(module);
 }
 
@@ -117,12 +136,11 @@ void run_exec(ProcessState &s, PyObject *module, ExecRecord &record) {
 /// takes it out of sys.modules if this step put it there and it is still
 /// there, so that a later import starts afresh.
 void roll_back(ProcessState &s, PyObject *module, const ExecRecord &record) {
-    add_traceback_entry("init duZER", __FILE__, __LINE__);
     if (record.published) {
         PyObject *exception = compat::take_raised_exception();
         PyObject *modules = PyImport_GetModuleDict();
-        PyObject *entry = PyDict_GetItemWithError(modules, s.names.module_name);
-        if (entry == module && PyDict_DelItem(modules, s.names.module_name) < 0)
+        PyObject *entry = PyDict_GetItemWithError(modules, kModuleName);
+        if (entry == module && PyDict_DelItem(modules, kModuleName) < 0)
             PyErr_WriteUnraisable(module);
         PyErr_Clear();
         compat::restore_raised_exception(exception);
@@ -144,9 +162,13 @@ int exec_module(PyObject *module) {
     s.executed_module = Py_NewRef(module);
     s.module_globals = PyModule_GetDict(module);
     ExecRecord record;
-    if (guard_status([&] { run_exec(s, module, record); }) == 0) return 0;
-    roll_back(s, module, record);
-    return -1;
+    // A failure's traceback names the step as the call's stages are named.
+    const int status = guard_status([&] {
+        traced_step(
+            "init duZER", "<duZER: module exec>", 1, [&] { run_exec(s, module, record); }, [] {});
+    });
+    if (status < 0) roll_back(s, module, record);
+    return status;
 }
 
 PyModuleDef_Slot module_slots[] = {

@@ -6,6 +6,9 @@
 
 namespace duzer::interp {
 
+/// The module's name, `__module__` of its functions.
+extern const Text kModuleName;
+
 /// Fills the namespace of the module being executed: imports, settings and the
 /// public function. Runs once, as the last part of the exec step.
 using PopulateNamespace = void (*)(py::handle module);

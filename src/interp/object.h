@@ -20,6 +20,7 @@
 #include <utility>
 
 #include "interp/compat.h"
+#include "interp/constant.h"
 #include "interp/ended_thread.h"
 
 namespace py = pybind11;
@@ -73,6 +74,14 @@ inline py::object borrow(PyObject *value) {
     return py::reinterpret_borrow<py::object>(value);
 }
 
+/// Lets go of each reference without dropping it, for a thread that the
+/// interpreter ends at shutdown: it no longer holds the interpreter, so the
+/// objects stay behind, as a Python frame's locals do.
+template <class... Objects>
+void abandon(Objects &...objects) noexcept {
+    (objects.release(), ...);
+}
+
 /// Throws when a C-API status says it failed.
 inline void check(int status) {
     if (status < 0) raise_pending();
@@ -85,6 +94,7 @@ class Ref {
     Ref(PyObject *value) noexcept : ptr_(value) {}
     Ref(py::handle value) noexcept : ptr_(value.ptr()) {}
     Ref(const py::object &value) noexcept : ptr_(value.ptr()) {}
+    Ref(const Constant &value) noexcept : ptr_(value.ptr()) {}
     Ref(py::object &&) = delete;  // name the result first, in Python's order
 
     PyObject *ptr() const noexcept { return ptr_; }
@@ -126,15 +136,26 @@ inline bool contains(Ref item, Ref container) {
     return result != 0;
 }
 
-/// `a <op> b` for a rich comparison.
-inline py::object compare(Ref a, Ref b, int op) {
-    return steal(may_end_thread([&] { return PyObject_RichCompare(a.ptr(), b.ptr(), op); }));
+/// `a == b`, the comparison's value.
+inline py::object eq(Ref a, Ref b) {
+    return steal(may_end_thread([&] { return PyObject_RichCompare(a.ptr(), b.ptr(), Py_EQ); }));
 }
 
-/// `if a == b:`: the comparison's result reduced to a truth value (no
+/// `a != b`, the comparison's value.
+inline py::object ne(Ref a, Ref b) {
+    return steal(may_end_thread([&] { return PyObject_RichCompare(a.ptr(), b.ptr(), Py_NE); }));
+}
+
+/// `if a == b:`: the comparison's value reduced to a truth value (no
 /// identity shortcut, exactly as the interpreter evaluates the test).
 inline bool equals(Ref a, Ref b) {
-    py::object result = compare(a, b, Py_EQ);
+    py::object result = eq(a, b);
+    return truth(result);
+}
+
+/// `if a != b:`.
+inline bool not_equals(Ref a, Ref b) {
+    py::object result = ne(a, b);
     return truth(result);
 }
 
@@ -161,6 +182,11 @@ inline Py_ssize_t length(py::handle obj) {
 
 inline py::object index_object(Py_ssize_t i) {
     return steal(PyLong_FromSsize_t(i));
+}
+
+/// A str from UTF-8 text.
+inline py::object text(const char *utf8) {
+    return steal(PyUnicode_FromString(utf8));
 }
 
 /// `str(obj)`.

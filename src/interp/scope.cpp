@@ -1,4 +1,4 @@
-// The call-scope type: three variable slots, GC traversal and clearing.
+// The scope type: variable slots, GC traversal and clearing.
 #include "interp/scope.h"
 
 #include "interp/state.h"
@@ -6,8 +6,6 @@
 namespace duzer::interp {
 
 namespace {
-
-const char *const kVariableNames[Scope::kCount] = {"CNN", "dataX", "device"};
 
 int scope_traverse(PyObject *op, visitproc visit, void *arg) noexcept {
     auto *self = reinterpret_cast<Scope *>(op);
@@ -49,25 +47,24 @@ PyType_Spec scope_spec = {
 
 }  // namespace
 
-py::object Scope::get(Variable v) const {
-    PyObject *value = slots[v];
-    if (value == nullptr) {
-        py::object name = steal(PyUnicode_InternFromString(kVariableNames[v]));
+py::object Scope::get(Py_ssize_t slot) const {
+    PyObject *value = slots[slot];
+    if (value == nullptr)
         raise_name_error(
             "cannot access free variable '%U' where it is not associated with a value in "
             "enclosing scope",
-            name.ptr());
-    }
+            layout->names[slot]->ptr());
     return py::reinterpret_borrow<py::object>(value);
 }
 
-void Scope::set(Variable v, py::handle value) {
-    Py_XSETREF(slots[v], Py_NewRef(value.ptr()));
+void Scope::set(Py_ssize_t slot, py::handle value) {
+    Py_XSETREF(slots[slot], Py_NewRef(value.ptr()));
 }
 
-py::object new_scope() {
+py::object new_scope(const ScopeLayout &layout) {
     auto *self = PyObject_GC_New(Scope, state().scope_type);
     if (self == nullptr) raise_pending();
+    self->layout = &layout;
     for (PyObject *&slot : self->slots) slot = nullptr;
     PyObject_GC_Track(reinterpret_cast<PyObject *>(self));
     return steal(reinterpret_cast<PyObject *>(self));

@@ -1,25 +1,40 @@
-// The enclosing scope of one FunClassCNNs call: the variables `CNN`, `dataX`
-// and `device` that the network methods read at the moment they run. It sits
-// in a reference cycle (scope -> class -> methods -> scope), so it takes part
-// in the cyclic GC.
+// An enclosing scope shared by a function and the functions defined inside
+// it: a few variables, by slot, that the inner functions read at the moment
+// they run (the cells of a Python closure). It can sit in a reference cycle
+// (scope -> class -> methods -> scope), so it takes part in the cyclic GC.
 #pragma once
+
+#include <cstddef>
 
 #include "interp/object.h"
 
 namespace duzer::interp {
 
-struct Scope {
-    enum Variable { CNN, dataX, device, kCount };
+constexpr Py_ssize_t kMaxScopeVariables = 4;
 
-    PyObject_HEAD PyObject *slots[kCount];
+/// The names of a scope's variables, in slot order.
+struct ScopeLayout {
+    const Identifier *const *names;
+    Py_ssize_t count;
 
-    /// The current binding; NameError when the variable is still unbound.
-    py::object get(Variable v) const;
-    void set(Variable v, py::handle value);
+    template <size_t N>
+    constexpr explicit ScopeLayout(const Identifier *const (&variable_names)[N])
+        : names(variable_names), count(N) {
+        static_assert(N <= kMaxScopeVariables, "too many scope variables");
+    }
 };
 
-/// A new scope with every variable unbound.
-py::object new_scope();
+struct Scope {
+    PyObject_HEAD const ScopeLayout *layout;
+    PyObject *slots[kMaxScopeVariables];
+
+    /// The current binding; NameError when the variable is still unbound.
+    py::object get(Py_ssize_t slot) const;
+    void set(Py_ssize_t slot, py::handle value);
+};
+
+/// A new scope with every variable of `layout` unbound.
+py::object new_scope(const ScopeLayout &layout);
 
 inline Scope &as_scope(py::handle scope) {
     return *reinterpret_cast<Scope *>(scope.ptr());

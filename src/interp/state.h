@@ -1,15 +1,23 @@
 // The module's process-wide state in one record: the interpreter that owns the
 // module, the executed module and the two namespaces its calls read, the
-// table of interned names and constants, and the two native types. The exec
+// builtins every call uses, and the two native types. The exec
 // step writes it in one place and rolls it back in one place when it fails
 // (interp/module.cpp); everything else reads it.
 #pragma once
 
 #include <cstdint>
 
-#include "interp/names.h"
+#include "interp/object.h"
 
 namespace duzer::interp {
+
+/// The builtins that every call uses, fetched from the builtins' namespace by
+/// each exec step.
+struct Builtins {
+    PyObject *print = nullptr;
+    PyObject *range = nullptr;
+    PyObject *super = nullptr;
+};
 
 struct ProcessState {
     /// Set by the first create step; never cleared, so a second interpreter
@@ -21,10 +29,8 @@ struct ProcessState {
     /// its `__builtins__` keep them alive). Set with `executed_module`.
     PyObject *module_globals = nullptr;
     PyObject *builtins_dict = nullptr;
-    /// Interned names, constants and the three builtins; made by the first
-    /// exec step and kept for the process.
-    Names names{};
-    bool names_ready = false;
+    /// Made by the exec step; kept for the process.
+    Builtins builtins{};
     /// The function and call-scope types; made once, kept for the process.
     PyTypeObject *function_type = nullptr;
     PyTypeObject *scope_type = nullptr;
@@ -38,8 +44,8 @@ inline const ProcessState &state() {
     return detail::process_state;
 }
 
-inline const Names &names() {
-    return detail::process_state.names;
+inline const Builtins &builtins() {
+    return detail::process_state.builtins;
 }
 
 }  // namespace duzer::interp

@@ -4,13 +4,13 @@
 
 #include <initializer_list>
 
-#include "interp/names.h"
+#include "interp/object.h"
 
 namespace duzer::interp {
 
 /// `format(value, spec)`.
 inline py::object format(py::handle value, PyObject *spec) {
-    return steal(PyObject_Format(value.ptr(), spec));
+    return steal(may_end_thread([&] { return PyObject_Format(value.ptr(), spec); }));
 }
 
 /// The pieces joined without a separator (each must be a str), as an f-string

@@ -2,12 +2,13 @@
 #pragma once
 
 #include "interp/function.h"
-#include "run.h"
+#include "interp/scope.h"
 
 namespace duzer {
 
-/// Creates this call's class `CNN` (base nn.Module) and binds it in the scope.
-void define_cnn_class(Run &run);
+/// Creates this call's class `CNN` (base nn.Module), its methods reading the
+/// call scope `scope`, and binds it there.
+void define_cnn_class(py::handle scope);
 
 /// The method bodies: `__init__(self, cLayer, poolingLayer, fcLayer, num_classes)`,
 /// `get_conv_output_size(self)` and `forward(self, x)`.

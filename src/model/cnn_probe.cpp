@@ -1,9 +1,10 @@
 // `CNN.get_conv_output_size`: the feature-size probe that sizes the first
 // fully connected layer, one zero sample pushed through the convolution stack.
 #include "interp/call.h"
-#include "interp/state.h"
+#include "model/call_scope.h"
 #include "model/cnn.h"
 #include "model/layers.h"
+#include "names.h"
 
 namespace duzer {
 
@@ -11,38 +12,40 @@ using namespace interp;
 
 namespace {
 
+const Identifier kZeros{"zeros"};
+const Identifier kProd{"prod"};
+const SliceFrom kFromSecond{1};
+
 py::object cnn_probe(Function &fn, PyObject *const *args) {
-    const Names &n = names();
     py::handle self = args[0];
     Scope &scope = as_scope(fn.scope);
     // x = torch.zeros(1, *dataX.shape[1:])
-    py::object zeros = global_attr(n.torch, n.zeros);
+    py::object zeros = attr(global(id::torch), kZeros);
     py::object zeros_args = new_list();
-    append(zeros_args, n.int_1);
-    py::object sample_shape = attr(scope.get(Scope::dataX), n.shape);
-    py::object tail = getitem(sample_shape, n.slice_from_1);
+    append(zeros_args, lit::one);
+    py::object sample_shape = attr(scope.get(CallScope::dataX), id::shape);
+    py::object tail = getitem(sample_shape, kFromSecond);
     extend(zeros_args, tail);
     py::object x = call_unpacked(zeros, zeros_args);
     // x = x.to(device)
-    Method to = method(x, n.to);
-    py::object device = scope.get(Scope::device);
+    Method to = method(x, id::to);
+    py::object device = scope.get(CallScope::device);
     x = call(to, device);
     // for conv_layer in self.conv_layers: x = conv_layer(x)
-    x = run_through(attr(self, n.conv_layers), std::move(x));
+    x = run_through(attr(self, id::conv_layers), std::move(x));
     // for pool_layer in self.pool_layers: x = pool_layer(x)
-    x = run_through(attr(self, n.pool_layers), std::move(x));
+    x = run_through(attr(self, id::pool_layers), std::move(x));
     // return np.prod(x.shape[1:])
-    Method prod = method(global(n.np), n.prod);
-    py::object shape = attr(x, n.shape);
-    py::object features = getitem(shape, n.slice_from_1);
+    Method prod = method(global(id::np), kProd);
+    py::object shape = attr(x, id::shape);
+    py::object features = getitem(shape, kFromSecond);
     return call(prod, features);
 }
 
-PyObject *Names::*const kProbeParams[] = {&Names::self};
+const Identifier *const kProbeParams[] = {&id::self};
 
 }  // namespace
 
-const FunctionSpec kCnnProbe = {"get_conv_output_size", &Names::get_conv_output_size, kProbeParams,
-                                1, cnn_probe};
+const FunctionSpec kCnnProbe{id::get_conv_output_size, kProbeParams, cnn_probe};
 
 }  // namespace duzer

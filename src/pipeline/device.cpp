@@ -2,46 +2,62 @@
 #include "pipeline/device.h"
 
 #include "interp/call.h"
-#include "interp/state.h"
+#include "model/call_scope.h"
+#include "names.h"
 
 namespace duzer {
 
 using namespace interp;
 
-void choose_device(Run &run) {
-    const Names &n = names();
+namespace {
+const Identifier kDeviceSel{"deviceSel"};
+const Identifier kGpu{"gpu"};
+const Identifier kCuda{"cuda"};
+const Identifier kIsAvailable{"is_available"};
+const Identifier kCurrentDevice{"current_device"};
+const Identifier kGetDeviceName{"get_device_name"};
+const Text kCudaPrefix{"cuda:"};
+const Text kNameSeparator{"---"};
+const Text kGpuDeviceLabel{"当前设备为："};
+const Text kCpuDeviceLine{"当前设备为cpu"};
+const Text kGpuHint{"如果选择使用gpu但显示使用CPU，可能是硬件设备不可用。可以参考下述链接解决:"};
+const Text kGpuHelpInstall{"https://pytorch.org/get-started/locally/"};
+const Text kGpuHelpCuda{"https://pytorch.org/docs/stable/notes/cuda.html"};
+}  // namespace
+
+void choose_device(Scope &vars, py::handle setting) {
     // if (setting.get("deviceSel", "gpu") == "gpu") & torch.cuda.is_available():
-    py::object selected = get(run.setting, n.deviceSel, n.gpu);
-    py::object wants_gpu = compare(selected, n.gpu, Py_EQ);
-    py::object available = call_method(global_attr(n.torch, n.cuda), n.is_available);
+    py::object selected = get(setting, kDeviceSel, kGpu);
+    py::object wants_gpu = eq(selected, kGpu);
+    py::object available = call_method(attr(global(id::torch), kCuda), kIsAvailable);
     py::object use_gpu = bit_and(wants_gpu, available);
     py::object dev;
     if (truth(use_gpu)) {
         // dev = "cuda:" + str(torch.cuda.current_device())
-        py::object index = call_method(global_attr(n.torch, n.cuda), n.current_device);
+        py::object index = call_method(attr(global(id::torch), kCuda), kCurrentDevice);
         py::object index_text = str_of(index);
-        dev = add(n.cuda_prefix, index_text);
+        dev = add(kCudaPrefix, index_text);
         // print("当前设备为：" + dev + "---" + torch.cuda.get_device_name(0))
-        py::object line = add(n.gpu_device_label, dev);
-        line = add(line, n.triple_dash);
-        py::object name = call_method(global_attr(n.torch, n.cuda), n.get_device_name, n.int_0);
+        py::object line = add(kGpuDeviceLabel, dev);
+        line = add(line, kNameSeparator);
+        py::object name = call_method(attr(global(id::torch), kCuda), kGetDeviceName, lit::zero);
         line = add(line, name);
         print_line(line);
     } else {
-        dev = borrow(n.cpu);
-        print_line(n.cpu_device_line);
+        dev = borrow(id::cpu);
+        print_line(kCpuDeviceLine);
         // if setting.get("deviceSel") == "gpu":
-        py::object selected_again = call_method(run.setting, n.get, n.deviceSel);
-        if (equals(selected_again, n.gpu)) {
-            print_line(n.gpu_hint);
-            print_line(n.gpu_help_1);
-            print_line(n.gpu_help_2);
+        py::object selected_again = get(setting, kDeviceSel);
+        if (equals(selected_again, kGpu)) {
+            print_line(kGpuHint);
+            print_line(kGpuHelpInstall);
+            print_line(kGpuHelpCuda);
         }
     }
     // device = torch.device(dev)
-    py::object torch_device = global_attr(n.torch, n.device);
+    Method torch_device = method(global(id::torch), id::device);
     py::object device = call(torch_device, dev);
-    run.vars().set(Scope::device, device);
+    vars.set(CallScope::device, device);
 }
 
 }  // namespace duzer

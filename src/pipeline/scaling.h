@@ -1,12 +1,12 @@
 // Global min-max scaling of the samples.
 #pragma once
 
-#include "run.h"
+#include "interp/scope.h"
 
 namespace duzer {
 
-/// Rebinds `dataX` to (dataX - min) / (max - min) over the whole array when
-/// the setting "minmax" is true.
-void scale_samples(Run &run);
+/// Rebinds `dataX` in the call scope to (dataX - min) / (max - min) over the
+/// whole array when the setting "minmax" is true.
+void scale_samples(interp::Scope &vars, py::handle setting);
 
 }  // namespace duzer

@@ -2,26 +2,30 @@
 #include "pipeline/seeding.h"
 
 #include "interp/call.h"
-#include "interp/state.h"
+#include "names.h"
 
 namespace duzer {
 
 using namespace interp;
 
-void seed_generators(Run &run) {
-    const Names &n = names();
+namespace {
+const Identifier kSeed{"seed"};
+const Identifier kManualSeed{"manual_seed"};
+const Identifier kRandom{"random"};
+}  // namespace
+
+void seed_generators(py::handle setting) {
     // if "seed" in setting and setting["seed"] != 0:
-    if (!contains(n.seed, run.setting)) return;
-    py::object seed = getitem(run.setting, n.seed);
-    py::object nonzero = compare(seed, n.int_0, Py_NE);
-    if (!truth(nonzero)) return;
+    if (!contains(kSeed, setting)) return;
+    py::object seed = getitem(setting, kSeed);
+    if (!not_equals(seed, lit::zero)) return;
     // torch.manual_seed(setting["seed"])
-    Method manual_seed = method(global(n.torch), n.manual_seed);
-    seed = getitem(run.setting, n.seed);
+    Method manual_seed = method(global(id::torch), kManualSeed);
+    seed = getitem(setting, kSeed);
     call(manual_seed, seed);
     // np.random.seed(setting["seed"])
-    Method np_seed = method(global_attr(n.np, n.random), n.seed);
-    seed = getitem(run.setting, n.seed);
+    Method np_seed = method(attr(global(id::np), kRandom), kSeed);
+    seed = getitem(setting, kSeed);
     call(np_seed, seed);
 }
 

@@ -2,7 +2,7 @@
 #include "reporting/figures.h"
 
 #include "interp/call.h"
-#include "interp/state.h"
+#include "names.h"
 
 namespace duzer {
 
@@ -10,72 +10,122 @@ using namespace interp;
 
 namespace {
 
-/// `plt.<name>`, looked up at each use.
-py::object plt(PyObject *name) {
-    return global_attr(names().plt, name);
+const Identifier kFigflag{"figflag"};
+const Text kOn{"on"};
+const Text kOff{"off"};
+const Identifier kIon{"ion"};
+const Identifier kFigure{"figure"};
+const Identifier kSubplot{"subplot"};
+const Identifier kPlot{"plot"};
+const Identifier kXlabel{"xlabel"};
+const Identifier kYlabel{"ylabel"};
+const Identifier kTitle{"title"};
+const Identifier kLegend{"legend"};
+const Identifier kTightLayout{"tight_layout"};
+const Identifier kShow{"show"};
+const Identifier kYticks{"yticks"};
+const Identifier kGrid{"grid"};
+const Identifier kArgsort{"argsort"};
+const Identifier kHeatmap{"heatmap"};
+const KeywordNames kKwFigsize{"figsize"};
+const KeywordNames kKwLabel{"label"};
+const KeywordNames kKwBlock{"block"};
+const KeywordNames kKwAnnotFmtCmap{"annot", "fmt", "cmap"};
+const IntPair kCurvesSize{12, 4};
+const IntPair kClassesSize{8, 6};
+const Text kBlueCircles{"bo"};
+const Text kRedPoints{"r."};
+const Text kIntegers{"d"};
+const Text kBlues{"Blues"};
+const Text kTrainLossLegend{"训练损失"};
+const Text kValLossLegend{"验证损失"};
+const Text kEpochsAxis{"迭代次数"};
+const Text kLossAxis{"损失"};
+const Text kLossTitle{"损失曲线"};
+const Text kTrainAccLegend{"训练准确率"};
+const Text kValAccLegend{"验证准确率"};
+const Text kAccuracyAxis{"准确率"};
+const Text kAccuracyTitle{"准确率曲线"};
+const Text kTrueLabel{"真实标签"};
+const Text kPredictedLabel{"预测标签"};
+const Text kSampleAxis{"样本编号"};
+const Text kClassAxis{"类别"};
+const Text kLabelsTitle{"测试集 - 真实标签 vs 预测标签"};
+const Text kConfusionTitle{"混淆矩阵"};
+
+/// `plt.<name>`, looked up at each use, about to be called.
+Method plt(PyObject *name) {
+    return method(global(id::plt), name);
 }
 
 /// `plt.<name>(text)`.
 void plt_text(PyObject *name, PyObject *text) {
-    py::object fn = plt(name);
+    Method fn = plt(name);
     call(fn, text);
 }
 
+/// `plt.<name>()`.
+void plt_call(PyObject *name) {
+    call_method(global(id::plt), name);
+}
+
+/// `plt.figure(figsize=<size>)`.
+void new_figure(PyObject *size) {
+    Method figure = plt(kFigure);
+    call_kw(figure, kKwFigsize, size);
+}
+
 void show_blocking() {
-    py::object show = plt(names().show);
-    call_kw(show, names().kw_block, Py_True);
+    Method show = plt(kShow);
+    call_kw(show, kKwBlock, Py_True);
 }
 
 void label_axes(PyObject *x_label, PyObject *y_label, PyObject *title) {
-    const Names &n = names();
-    plt_text(n.xlabel, x_label);
-    plt_text(n.ylabel, y_label);
-    plt_text(n.title, title);
+    plt_text(kXlabel, x_label);
+    plt_text(kYlabel, y_label);
+    plt_text(kTitle, title);
+}
+
+/// `plt.plot(<x>, <y>, label=<label>)` and `plt.plot(<y>, <style>, label=<label>)`.
+void plot_labelled(py::handle first, py::handle second, PyObject *label) {
+    Method plot = plt(kPlot);
+    call_kw(plot, kKwLabel, first, second, label);
 }
 
 /// `plt.plot(range(num_epochs), <series>, label=<label>)`.
-void plot_per_epoch(Run &run, py::handle series, PyObject *label) {
-    const Names &n = names();
-    py::object plot = plt(n.plot);
-    py::object epochs = call(n.range, run.num_epochs);
-    call_kw(plot, n.kw_label, epochs, series, label);
-}
-
-/// `plt.plot(val_epochs, <series>, label=<label>)`.
-void plot_validation(py::handle val_epochs, py::handle series, PyObject *label) {
-    const Names &n = names();
-    py::object plot = plt(n.plot);
-    call_kw(plot, n.kw_label, val_epochs, series, label);
+void plot_per_epoch(const Training &training, py::handle series, PyObject *label) {
+    Method plot = plt(kPlot);
+    py::object epochs = call(builtins().range, training.num_epochs);
+    call_kw(plot, kKwLabel, epochs, series, label);
 }
 
 /// `plt.subplot(1, 2, <panel>)`.
 void subplot(PyObject *panel) {
-    const Names &n = names();
-    py::object fn = plt(n.subplot);
-    call(fn, n.int_1, n.int_2, panel);
+    Method fn = plt(kSubplot);
+    call(fn, lit::one, lit::two, panel);
 }
 
-void training_curves(Run &run) {
-    const Names &n = names();
-    py::object figure = plt(n.figure);
-    call_kw(figure, n.kw_figsize, n.figsize_12_4);
-    subplot(n.int_1);
-    plot_per_epoch(run, run.train_losses, n.train_loss_legend);
+void training_curves(const Training &training) {
+    const History &history = training.history;
+    new_figure(kCurvesSize);
+    subplot(lit::one);
+    plot_per_epoch(training, history.train_losses, kTrainLossLegend);
     // val_epochs = [0] + list(range(val_freq - 1, num_epochs, val_freq))
     py::object head = new_list();
-    append(head, n.int_0);
-    py::object start = subtract(run.val_freq, n.int_1);
-    py::object later = list_of(call(n.range, start, run.num_epochs, run.val_freq));
+    append(head, lit::zero);
+    py::object start = subtract(training.val_freq, lit::one);
+    py::object later =
+        list_of(call(builtins().range, start, training.num_epochs, training.val_freq));
     py::object val_epochs = add(head, later);
-    plot_validation(val_epochs, run.val_losses, n.val_loss_legend);
-    label_axes(n.epochs_axis, n.loss_axis, n.loss_title);
-    call_noargs(plt(n.legend));
-    subplot(n.int_2);
-    plot_per_epoch(run, run.train_accuracies, n.train_acc_legend);
-    plot_validation(val_epochs, run.val_accuracies, n.val_acc_legend);
-    label_axes(n.epochs_axis, n.accuracy_axis, n.accuracy_title);
-    call_noargs(plt(n.legend));
-    call_noargs(plt(n.tight_layout));
+    plot_labelled(val_epochs, history.val_losses, kValLossLegend);
+    label_axes(kEpochsAxis, kLossAxis, kLossTitle);
+    plt_call(kLegend);
+    subplot(lit::two);
+    plot_per_epoch(training, history.train_accuracies, kTrainAccLegend);
+    plot_labelled(val_epochs, history.val_accuracies, kValAccLegend);
+    label_axes(kEpochsAxis, kAccuracyAxis, kAccuracyTitle);
+    plt_call(kLegend);
+    plt_call(kTightLayout);
     show_blocking();
 }
 
@@ -90,60 +140,52 @@ py::object reorder(py::handle values, py::handle order) {
     return result;
 }
 
-/// `plt.plot(<values>, <style>, label=<label>)`.
-void plot_markers(py::handle values, PyObject *style, PyObject *label) {
-    const Names &n = names();
-    py::object plot = plt(n.plot);
-    call_kw(plot, n.kw_label, values, style, label);
-}
-
-void true_against_predicted(Run &run) {
-    const Names &n = names();
-    py::object figure = plt(n.figure);
-    call_kw(figure, n.kw_figsize, n.figsize_8_6);
+void true_against_predicted(const TestResults &results) {
+    new_figure(kClassesSize);
     // classes = sorted(list(set(test_true)))
-    py::object classes = sorted_list(list_of(set_of(run.test_true)));
+    py::object classes = sorted_list(list_of(set_of(results.test_true)));
     py::object class_count = index_object(length(classes));
-    py::object class_indices = call(n.range, class_count);
+    py::object class_indices = call(builtins().range, class_count);
     // sorted_indices = np.argsort(test_true)
-    Method argsort = method(global(n.np), n.argsort);
-    py::object sorted_indices = call(argsort, run.test_true);
-    py::object sorted_test_true = reorder(run.test_true, sorted_indices);
-    py::object sorted_test_preds = reorder(run.test_preds, sorted_indices);
-    plot_markers(sorted_test_true, n.blue_circles, n.true_label);
-    plot_markers(sorted_test_preds, n.red_points, n.predicted_label);
-    plt_text(n.xlabel, n.sample_axis);
-    plt_text(n.ylabel, n.class_axis);
-    py::object yticks = plt(n.yticks);
+    Method argsort = method(global(id::np), kArgsort);
+    py::object sorted_indices = call(argsort, results.test_true);
+    py::object sorted_test_true = reorder(results.test_true, sorted_indices);
+    py::object sorted_test_preds = reorder(results.test_preds, sorted_indices);
+    plot_labelled(sorted_test_true, kBlueCircles, kTrueLabel);
+    plot_labelled(sorted_test_preds, kRedPoints, kPredictedLabel);
+    plt_text(kXlabel, kSampleAxis);
+    plt_text(kYlabel, kClassAxis);
+    Method yticks = plt(kYticks);
     call(yticks, class_indices, classes);
-    plt_text(n.title, n.labels_title);
-    call_noargs(plt(n.legend));
-    py::object grid = plt(n.grid);
+    plt_text(kTitle, kLabelsTitle);
+    plt_call(kLegend);
+    Method grid = plt(kGrid);
     call(grid, Py_True);
     show_blocking();
 }
 
-void confusion_heatmap(Run &run) {
-    const Names &n = names();
+void confusion_heatmap(const TestResults &results) {
     // cm = confusion_matrix(test_true, test_preds)
-    py::object confusion_matrix = global(n.confusion_matrix);
-    py::object cm = call(confusion_matrix, run.test_true, run.test_preds);
-    py::object figure = plt(n.figure);
-    call_kw(figure, n.kw_figsize, n.figsize_8_6);
+    py::object confusion_matrix = global(id::confusion_matrix);
+    py::object cm = call(confusion_matrix, results.test_true, results.test_preds);
+    new_figure(kClassesSize);
     // sns.heatmap(cm, annot=True, fmt="d", cmap="Blues")
-    py::object heatmap = global_attr(n.sns, n.heatmap);
-    call_kw(heatmap, n.kw_annot_fmt_cmap, cm, Py_True, n.d, n.Blues);
-    label_axes(n.predicted_label, n.true_label, n.confusion_title);
+    Method heatmap = method(global(id::sns), kHeatmap);
+    call_kw(heatmap, kKwAnnotFmtCmap, cm, Py_True, kIntegers, kBlues);
+    label_axes(kPredictedLabel, kTrueLabel, kConfusionTitle);
     show_blocking();
 }
 
 }  // namespace
 
-void draw_figures(Run &run) {
-    call_noargs(plt(names().ion));
-    training_curves(run);
-    true_against_predicted(run);
-    confusion_heatmap(run);
+void draw_figures(py::handle setting, const Training &training, const TestResults &results) {
+    // if setting.get("figflag", "off") == "on":
+    py::object figflag = get(setting, kFigflag, kOff);
+    if (!equals(figflag, kOn)) return;
+    plt_call(kIon);
+    training_curves(training);
+    true_against_predicted(results);
+    confusion_heatmap(results);
 }
 
 }  // namespace duzer

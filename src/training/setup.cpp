@@ -3,52 +3,75 @@
 #include "training/setup.h"
 
 #include "interp/call.h"
-#include "interp/state.h"
+#include "model/call_scope.h"
+#include "names.h"
 
 namespace duzer {
 
 using namespace interp;
 
-void set_up_training(Run &run) {
-    const Names &n = names();
-    Scope &vars = run.vars();
+namespace {
+const Identifier kCrossEntropyLoss{"CrossEntropyLoss"};
+const Identifier kAdam{"Adam"};
+const Identifier kParameters{"parameters"};
+const Identifier kLrScheduler{"lr_scheduler"};
+const Identifier kStepLR{"StepLR"};
+const Identifier kInitialLearnRate{"InitialLearnRate"};
+const Identifier kMaxEpochs{"MaxEpochs"};
+const Identifier kValidationFrequency{"ValidationFrequency"};
+const Identifier kLearnRateDropPeriod{"LearnRateDropPeriod"};
+const Identifier kLearnRateDropFactor{"LearnRateDropFactor"};
+const KeywordNames kKwLr{"lr"};
+const KeywordNames kKwStepSizeGamma{"step_size", "gamma"};
+const Float kDefaultLearnRate{0.005};
+const Int kDefaultMaxEpochs{30};
+const Int kDefaultValidationFrequency{50};
+const Int kDefaultDropPeriod{10};
+const Float kDefaultDropFactor{0.95};
+const Text kModelStructure{"模型结构:"};
+}  // namespace
+
+Training set_up_training(const Scope &vars, py::handle dataY, const LayerTables &layers,
+                         py::handle options) {
+    Training t;
     // num_classes = dataY.max().item() + 1
-    py::object largest = call_method(call_method(run.dataY, n.max), n.item);
-    py::object num_classes = add(largest, n.int_1);
+    py::object largest = call_method(call_method(dataY, id::max), id::item);
+    py::object num_classes = add(largest, lit::one);
 
     // model = CNN(cLayer, poolingLayer, fcLayer, num_classes).to(device)
-    py::object cnn = vars.get(Scope::CNN);
-    py::object network = call(cnn, run.cLayer, run.poolingLayer, run.fcLayer, num_classes);
-    Method to = method(network, n.to);
-    py::object device = vars.get(Scope::device);
-    run.model = call(to, device);
+    py::object cnn = vars.get(CallScope::CNN);
+    py::object network = call(cnn, layers.cLayer, layers.poolingLayer, layers.fcLayer, num_classes);
+    Method to = method(network, id::to);
+    py::object device = vars.get(CallScope::device);
+    t.model = call(to, device);
     // criterion = nn.CrossEntropyLoss()
-    run.criterion = call_noargs(global_attr(n.nn, n.CrossEntropyLoss));
+    t.criterion = call_method(global(id::nn), kCrossEntropyLoss);
 
     // optimizer = optim.Adam(model.parameters(), lr=options.get("InitialLearnRate", 0.005))
-    py::object adam = global_attr(n.optim, n.Adam);
-    py::object parameters = call_method(run.model, n.parameters);
-    py::object lr = get(run.options, n.InitialLearnRate, n.float_0_005);
-    run.optimizer = call_kw(adam, n.kw_lr, parameters, lr);
+    Method adam = method(global(id::optim), kAdam);
+    py::object parameters = call_method(t.model, kParameters);
+    py::object lr = get(options, kInitialLearnRate, kDefaultLearnRate);
+    t.optimizer = call_kw(adam, kKwLr, parameters, lr);
 
-    run.num_epochs = get(run.options, n.MaxEpochs, n.int_30);
-    run.val_freq = get(run.options, n.ValidationFrequency, n.int_50);
+    t.num_epochs = get(options, kMaxEpochs, kDefaultMaxEpochs);
+    t.val_freq = get(options, kValidationFrequency, kDefaultValidationFrequency);
 
     // lr_scheduler = optim.lr_scheduler.StepLR(optimizer,
     //     step_size=options.get("LearnRateDropPeriod", 10),
     //     gamma=options.get("LearnRateDropFactor", 0.95))
-    py::object step_lr = attr(global_attr(n.optim, n.lr_scheduler), n.StepLR);
-    py::object period = get(run.options, n.LearnRateDropPeriod, n.int_10);
-    py::object factor = get(run.options, n.LearnRateDropFactor, n.float_0_95);
-    run.lr_scheduler = call_kw(step_lr, n.kw_step_size_gamma, run.optimizer, period, factor);
+    Method step_lr = method(attr(global(id::optim), kLrScheduler), kStepLR);
+    py::object period = get(options, kLearnRateDropPeriod, kDefaultDropPeriod);
+    py::object factor = get(options, kLearnRateDropFactor, kDefaultDropFactor);
+    t.lr_scheduler = call_kw(step_lr, kKwStepSizeGamma, t.optimizer, period, factor);
 
-    run.train_losses = new_list();
-    run.train_accuracies = new_list();
-    run.val_losses = new_list();
-    run.val_accuracies = new_list();
+    t.history.train_losses = new_list();
+    t.history.train_accuracies = new_list();
+    t.history.val_losses = new_list();
+    t.history.val_accuracies = new_list();
 
-    print_line(n.model_structure);
-    print_line(run.model);
+    print_line(kModelStructure);
+    print_line(t.model);
+    return t;
 }
 
 }  // namespace duzer

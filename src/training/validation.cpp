@@ -3,36 +3,34 @@
 #include "training/validation.h"
 
 #include "interp/context.h"
+#include "names.h"
 #include "training/batch.h"
 
 namespace duzer {
 
 using namespace interp;
 
-std::pair<py::object, py::object> validation_pass(Run &run) {
-    const Names &n = names();
-    call_method(run.model, n.eval);
-    py::object val_loss = borrow(n.float_0);
+std::pair<py::object, py::object> validation_pass(const Training &training, py::handle val_loader) {
+    call_method(training.model, id::eval);
+    py::object val_loss = borrow(lit::zero_float);
     py::object val_preds = new_list();
     py::object val_true = new_list();
     // with torch.no_grad(): for data, labels in val_loader: ...
-    with_block(call_noargs(global_attr(n.torch, n.no_grad)), [&] {
+    with_block(call_method(global(id::torch), id::no_grad), [&] {
         BatchLocals b;
-        py::object batches = get_iter(run.val_loader);
-        while (py::object batch = next(batches)) {
-            b.unpack_batch(batch);
-            b.outputs = call(run.model, b.data);
-            b.loss = call(run.criterion, b.outputs, b.labels);
+        for_each_batch(val_loader, b, [&] {
+            b.outputs = call(training.model, b.data);
+            b.loss = call(training.criterion, b.outputs, b.labels);
             accumulate_loss(val_loss, b.loss, b.data);
             record_batch(b, val_preds, val_true);
-        }
+        });
     });
-    average_over_dataset(val_loss, run.val_loader);
-    append(run.val_losses, val_loss);
+    average_over_dataset(val_loss, val_loader);
+    append(training.history.val_losses, val_loss);
     // val_acc = accuracy_score(val_true, val_preds)
-    py::object accuracy_score = global(n.accuracy_score);
+    py::object accuracy_score = global(id::accuracy_score);
     py::object val_acc = call(accuracy_score, val_true, val_preds);
-    append(run.val_accuracies, val_acc);
+    append(training.history.val_accuracies, val_acc);
     return {val_loss, val_acc};
 }
 

@@ -4,13 +4,13 @@
 
 #include <utility>
 
-#include "run.h"
+#include "training/setup.h"
 
 namespace duzer {
 
 /// Evaluation mode, no gradients, mean loss per sample and accuracy over the
 /// validation loader; both appended to the history and returned as
 /// (val_loss, val_acc) for the progress line.
-std::pair<py::object, py::object> validation_pass(Run &run);
+std::pair<py::object, py::object> validation_pass(const Training &training, py::handle val_loader);
 
 }  // namespace duzer
