@@ -6,7 +6,8 @@ import shutil
 import sys
 from pathlib import Path
 
-ROOT = Path(__file__).resolve().parent.parent
+from toolbox import ROOT
+
 spec = importlib.util.spec_from_file_location("without_outside_cmake",
                                               ROOT / "tools" / "without_outside_cmake.py")
 tool = importlib.util.module_from_spec(spec)

@@ -17,9 +17,10 @@ from pathlib import Path
 
 import pytest
 
-ROOT = Path(__file__).resolve().parent.parent
+from toolbox import ROOT, TESTS
+
 CONSTRAINTS = ROOT / "constraints.txt"
-TYPING = Path(__file__).resolve().parent / "typing"
+TYPING = TESTS / "typing"
 DIST = Path(os.environ["DUZER_DIST"]) if os.environ.get("DUZER_DIST") else None
 WHEELS = sorted(DIST.glob("duzer-*.whl")) if DIST else []
 RUNNING = f"{sys.version_info.major}{sys.version_info.minor}"

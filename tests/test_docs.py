@@ -19,7 +19,8 @@ from pathlib import Path
 
 import pytest
 
-ROOT = Path(__file__).resolve().parent.parent
+from toolbox import ROOT
+
 DESCRIPTION = tomllib.loads((ROOT / "pyproject.toml").read_text())["project"]["readme"]
 DOCUMENTS = ["README.md", "docs/GUIDE.md", DESCRIPTION]
 FENCE = re.compile(r"^```python\n(.*?)^```$", re.DOTALL | re.MULTILINE)

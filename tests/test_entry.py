@@ -5,18 +5,15 @@ import copy
 import ctypes
 import inspect
 import pickle
-import warnings
 
 import numpy as np
 import pytest
 import torch
 
 import duZER
-from hostile import Stop
+from toolbox import PARAMS, Standin, Stop, count_error, small_call, stop, stop_at
 
 pytestmark = pytest.mark.filterwarnings("ignore::sklearn.exceptions.UndefinedMetricWarning")
-
-PARAMS = ["dataX", "dataY", "divideR", "cLayer", "poolingLayer", "fcLayer", "options", "setting"]
 
 # (indent, text) per line of the documentation string.
 DOC_LINES = [
@@ -58,30 +55,6 @@ DOC_LINES = [
     (4, "- info: 包含训练过程中的损失和准确率信息的字典"),
     (4, ""),
 ]
-
-
-class StopAtSeed(dict):
-    """A setting that ends the call at its first use, the seed test."""
-
-    def __contains__(self, key):
-        raise Stop(self, key)
-
-
-class NumpyStoppingAtMin:
-    """Stands in for the module's `np`: `min` ends the call with its argument."""
-
-    def __getattr__(self, name):
-        return getattr(np, name)
-
-    def min(self, values):
-        raise Stop(values)
-
-
-def tiny_args(max_epochs=1, seed=11):
-    rng = np.random.default_rng(2)
-    return [rng.random((60, 1, 8, 8)), np.arange(60) % 3, [0.6, 0.2, 0.2], [[3, 3, 2, 1, 1]],
-            [["maxPooling2dLayer", 2, 2, 2, 0]], [4], {"MaxEpochs": max_epochs, "MiniBatchSize": 16},
-            {"deviceSel": "cpu", "seed": seed}]
 
 
 # --- the function object ------------------------------------------------------------------------------------------
@@ -174,22 +147,18 @@ def test_binding_as_a_descriptor(monkeypatch):
     bound = holder.method
     assert bound.__self__ is holder and bound.__func__ is f
     assert f.__get__(holder, Holder) == bound
-    # The instance becomes dataX: the first thing scaling touches.
-    monkeypatch.setattr(duZER, "np", NumpyStoppingAtMin())
+    # The instance becomes dataX: the first thing scaling touches (`np.min` ends the call with it).
+    monkeypatch.setattr(duZER, "np", Standin(np, min=stop))
     with pytest.raises(Stop) as stopped:
-        bound(*tiny_args()[1:7], {"deviceSel": "cpu"})
+        bound(*small_call()[1:7], {"deviceSel": "cpu"})
     assert stopped.value.args[0] is holder
 
 
 # --- argument binding ----------------------------------------------------------------------------------------------
 
 A = [f"<{name}>" for name in PARAMS]
-S = StopAtSeed()
+S = stop_at("__contains__")  # a setting that ends the call at its first use, the seed test
 JUNK = {f"k{i}": i for i in range(40)}
-
-
-def count_error(given):
-    return f"FunClassCNNs() takes exactly 8 positional arguments ({given} given)"
 
 
 def keywords(*names):
@@ -251,7 +220,7 @@ def test_arguments_bind_by_position_and_name(case):
 
 
 def test_keyword_calls_train_like_positional_calls(capsys):
-    args = tiny_args()
+    args = small_call(seed=11)
     runs = [duZER.FunClassCNNs(*args),
             duZER.FunClassCNNs(**dict(zip(reversed(PARAMS), reversed(args)))),
             duZER.FunClassCNNs(*args[:2], **dict(zip(PARAMS[2:], args[2:])))]
@@ -339,82 +308,9 @@ def test_options_and_settings_are_read_in_order_and_never_changed(setting, reads
     options_items = {"MaxEpochs": 1, "ValidationFrequency": 1, "solverName": "sgdm", "LearnRateSchedule": "none"}
     options = Recording("options", log, options_items)
     settings = Recording("setting", log, setting)
-    duZER.FunClassCNNs(*tiny_args()[:6], options, settings)
+    duZER.FunClassCNNs(*small_call()[:6], options, settings)
     expected = reads + OPTION_READS + [("setting", "get", "figflag", "off")]
     assert log == expected
     assert [repr(read) for read in log] == [repr(read) for read in expected]  # 30, not 30.0
     assert dict(options) == options_items and dict(settings) == setting
-    capsys.readouterr()
-
-
-def test_option_present_as_none_is_passed_on(capsys):
-    with pytest.raises(Exception) as expected:
-        torch.optim.Adam([torch.zeros(1, requires_grad=True)], lr=None)
-    args = tiny_args()
-    with pytest.raises(type(expected.value)) as failed:
-        duZER.FunClassCNNs(*args[:6], {**args[6], "InitialLearnRate": None}, args[7])
-    assert str(failed.value) == str(expected.value)
-    capsys.readouterr()
-
-
-class SplitterStop:
-    """Stands in for `train_test_split`: keeps the sample tensor and ends the call."""
-
-    def __call__(self, samples, *args, **kwargs):
-        self.samples = samples
-        raise Stop
-
-
-@pytest.mark.parametrize("minmax, scaled", [
-    ("absent", True), (True, True), ("off", True), (1, True), ([0], True),
-    (False, False), (0, False), (None, False), ("", False),
-])
-def test_minmax_scales_on_any_true_value(minmax, scaled, monkeypatch, capsys):
-    data = np.random.default_rng(4).integers(2, 11, size=(60, 1, 8, 8))
-    original = data.copy()
-    setting = {"deviceSel": "cpu"} if minmax == "absent" else {"deviceSel": "cpu", "minmax": minmax}
-    splitter = SplitterStop()
-    monkeypatch.setattr(duZER, "train_test_split", splitter)
-    with pytest.raises(Stop):
-        duZER.FunClassCNNs(data, *tiny_args()[1:7], setting)
-    expected = (data - data.min()) / (data.max() - data.min()) if scaled else data
-    assert torch.equal(splitter.samples, torch.tensor(expected, dtype=torch.float32))
-    assert np.array_equal(data, original)
-    capsys.readouterr()
-
-
-@pytest.mark.parametrize("value", [5.0, 7])
-def test_constant_samples_scale_to_zeros_without_warning(value, monkeypatch, capsys):
-    splitter = SplitterStop()
-    monkeypatch.setattr(duZER, "train_test_split", splitter)
-    with warnings.catch_warnings():
-        warnings.simplefilter("error")
-        with pytest.raises(Stop):
-            duZER.FunClassCNNs(np.full((60, 1, 8, 8), value), *tiny_args()[1:7],
-                               {"deviceSel": "cpu"})
-    assert torch.equal(splitter.samples, torch.zeros(60, 1, 8, 8))
-    capsys.readouterr()
-
-
-class PyplotTripwire:
-    """Stands in for the module's `plt`: any use ends the call."""
-
-    def __getattr__(self, name):
-        raise Stop(f"plt.{name}")
-
-
-@pytest.mark.parametrize("figflag, draws", [
-    ("absent", False), ("off", False), ("ON", False), ("On", False), (True, False), (1, False), ("on ", False),
-    ("on", True),
-])
-def test_figures_only_for_figflag_on(figflag, draws, monkeypatch, capsys):
-    monkeypatch.setattr(duZER, "plt", PyplotTripwire())
-    args = tiny_args(max_epochs=0)
-    if figflag != "absent":
-        args[7] = {**args[7], "figflag": figflag}
-    if draws:
-        with pytest.raises(Stop):
-            duZER.FunClassCNNs(*args)
-    else:
-        assert len(duZER.FunClassCNNs(*args)) == 5
     capsys.readouterr()

@@ -1,4 +1,5 @@
-"""The three result figures, drawn off-screen (Agg) and inspected after the call.
+"""The three result figures, drawn off-screen (Agg) and inspected after the call,
+and the figflag setting that asks for them.
 
 Under Agg `plt.show(block=True)` returns at once, so a call with figflag "on"
 runs to the end and leaves its figures open in pyplot for inspection.
@@ -12,6 +13,7 @@ from matplotlib.colors import to_rgba
 from sklearn.metrics import confusion_matrix as sklearn_confusion_matrix
 
 import duZER
+from toolbox import Stop, Tripwire, separable_samples, small_call
 
 pytestmark = [
     # Without the "SimHei" font installed the Chinese texts fall back to glyph boxes.
@@ -72,21 +74,11 @@ def spies(monkeypatch):
     return spy, recorder
 
 
-def run(label_pool=(0, 1, 2), epochs=3, val_freq=1, setting=None, n=90):
-    """One small training call; labels drawn from `label_pool`, brightness tells them apart."""
-    rng = np.random.default_rng(7)
-    dataY = rng.choice(np.asarray(label_pool, dtype=np.int64), n)
-    dataX = rng.random((n, 1, 8, 8))
-    dataX[:, 0] += dataY[:, None, None] * 0.5
-    if setting is None:
-        setting = {"figflag": "on", "seed": 1}
-    return duZER.FunClassCNNs(
-        dataX, dataY, [0.6, 0.2, 0.2],
-        [[3, 3, 4, 1, 1]], [["maxPooling2dLayer", 2, 2, 2, 0]], [8],
-        {"MaxEpochs": epochs, "ValidationFrequency": val_freq,
-         "MiniBatchSize": 16, "InitialLearnRate": 0.01},
-        setting,
-    )
+def run(label_pool=(0, 1, 2), epochs=3, val_freq=1):
+    """One small training call with figures; labels drawn from `label_pool`, brightness tells them apart."""
+    return duZER.FunClassCNNs(*small_call(
+        *separable_samples(label_pool), cLayer=[[3, 3, 4, 1, 1]], fcLayer=[8], MaxEpochs=epochs,
+        ValidationFrequency=val_freq, InitialLearnRate=0.01, setting={"figflag": "on", "seed": 1}))
 
 
 def figures():
@@ -199,18 +191,23 @@ def test_test_set_figures(spies, label_pool):
     assert ax.get_title() == "混淆矩阵"
 
 
-@pytest.mark.parametrize(
-    "setting",
-    [{"figflag": "ON"}, {"figflag": True}, {"figflag": "off"}, {}],
-    ids=["upper-case", "boolean", "off", "absent"],
-)
-def test_figures_only_for_exact_on(spies, setting):
-    spy, recorder = spies
-    result = run(epochs=1, setting={"seed": 1, **setting})
-
-    assert len(result) == 5
+@pytest.mark.parametrize("figflag, draws", [
+    ("absent", False), ("off", False), ("ON", False), ("On", False), (True, False), (1, False), ("on ", False),
+    ("on", True),
+], ids=["absent", "off", "upper-case", "capitalised", "boolean", "one", "trailing-space", "on"])
+def test_figures_only_for_exact_on(figflag, draws, monkeypatch):
+    # Any use of pyplot, seaborn or the confusion matrix ends the call.
+    for name in ("plt", "sns", "confusion_matrix"):
+        monkeypatch.setattr(duZER, name, Tripwire(name))
+    args = small_call(MaxEpochs=1, seed=1)
+    if figflag != "absent":
+        args[7]["figflag"] = figflag
+    if draws:
+        with pytest.raises(Stop, match="^plt"):
+            duZER.FunClassCNNs(*args)
+        return
+    assert len(duZER.FunClassCNNs(*args)) == 5
     assert plt.get_fignums() == []
-    assert spy.shows == [] and recorder.calls == []
     assert not plt.isinteractive()
 
 

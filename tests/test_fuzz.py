@@ -25,12 +25,22 @@ from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 from hypothesis.extra import numpy as hnp
 
-from hostile import Boom, PickyDict, TorchWithMax, loader_yielding
+from toolbox import (
+    OPTION_KEYS,
+    PARAMS,
+    SETTING_KEYS,
+    Boom,
+    PickyDict,
+    count_error,
+    loader_yielding,
+    small_call,
+    torch_with_max,
+    unpack_error,
+)
 
 MIN_EXAMPLES = 500
 EXAMPLE_TIMEOUT_S = 60  # one call hanging this long ends the child with its traceback
 
-PARAMS = ["dataX", "dataY", "divideR", "cLayer", "poolingLayer", "fcLayer", "options", "setting"]
 RNG = np.random.default_rng(0)
 X = RNG.random((30, 1, 4, 4))
 Y = np.arange(30) % 3
@@ -40,16 +50,7 @@ ANY = "any"  # an exception or the five values
 
 
 def base():
-    return {
-        "dataX": X,
-        "dataY": Y,
-        "divideR": [0.6, 0.2, 0.2],
-        "cLayer": [[3, 3, 2, 1, 1]],
-        "poolingLayer": [["maxPooling2dLayer", 2, 2, 2, 0]],
-        "fcLayer": [],
-        "options": {"MaxEpochs": 0, "MiniBatchSize": 8},
-        "setting": {"deviceSel": "cpu"},
-    }
+    return dict(zip(PARAMS, small_call(X, Y, fcLayer=[], MaxEpochs=0, MiniBatchSize=8)))
 
 
 def hostile(method, result=Boom):
@@ -125,14 +126,8 @@ def non_iterables():
         lambda: hostile("__len__"))
 
 
-def count_error(given):
-    return TypeError, f"FunClassCNNs() takes exactly 8 positional arguments ({given} given)"
-
-
-def unpack_error(found, expected=3):
-    if found > expected:
-        return ValueError, f"too many values to unpack (expected {expected})"
-    return ValueError, f"need more than {found} value{'' if found == 1 else 's'} to unpack"
+def binding_error(given):
+    return TypeError, count_error(given)
 
 
 # ---------------------------------------------------------------- strategies
@@ -143,12 +138,12 @@ CALL_STYLES = st.sampled_from(["star", "literal", "bound", "partial"])
 
 def expected_binding(nargs, keys):
     if not keys:
-        return OK if nargs == 8 else count_error(nargs)
+        return OK if nargs == 8 else binding_error(nargs)
     if nargs > 8:
-        return count_error(nargs)
+        return binding_error(nargs)
     for i in range(nargs, 8):
         if PARAMS[i] not in keys:
-            return count_error(i)
+            return binding_error(i)
     for key in keys:
         if key in PARAMS[:nargs]:
             return TypeError, f"FunClassCNNs() got multiple values for keyword argument '{key}'"
@@ -251,9 +246,6 @@ def table_cases(draw):
     return [], v, expect, draw(CALL_STYLES)
 
 
-OPTION_KEYS = ["MaxEpochs", "MiniBatchSize", "InitialLearnRate", "ValidationFrequency",
-               "LearnRateDropPeriod", "LearnRateDropFactor", "solverName", "LearnRateSchedule"]
-SETTING_KEYS = ["seed", "minmax", "deviceSel", "figflag"]
 # Never a large int64 as MaxEpochs: that would train for ever.
 SAFE_EPOCHS = [0, 1, -1, False, True, 1.0, "1", None, [1], b"1"]
 FIGURES_ON = "on"  # figures are covered elsewhere; they are kept out of the option pools
@@ -408,7 +400,7 @@ def item_cases(draw):
     if draw(st.booleans()):
         patch = ("DataLoader", loader_yielding(value))
     else:
-        patch = ("torch", TorchWithMax(value))
+        patch = ("torch", torch_with_max(value))
     return [], v, expect, draw(CALL_STYLES), [patch]
 
 

@@ -9,14 +9,11 @@ import subprocess
 import sys
 import textwrap
 
-import numpy as np
 import pytest
 
 import duZER
 import reference
-from hostile import TorchWithMax, loader_yielding
-
-TESTS = os.path.dirname(os.path.abspath(__file__))
+from toolbox import TESTS, loader_yielding, samples, small_call, torch_with_max
 
 PRELUDE = """
     import sys, threading, time, functools, atexit
@@ -36,7 +33,7 @@ PRELUDE = """
 
 
 def run_child(body, impl, *env_pairs, tail=""):
-    code = textwrap.dedent(PRELUDE.format(tests=TESTS)) + textwrap.dedent(body) + textwrap.dedent(tail)
+    code = textwrap.dedent(PRELUDE.format(tests=str(TESTS))) + textwrap.dedent(body) + textwrap.dedent(tail)
     env = dict(os.environ, PYTHONUNBUFFERED="1", **dict(env_pairs))
     proc = subprocess.run([sys.executable, "-c", code, impl], capture_output=True, text=True, env=env,
                           timeout=300)
@@ -164,9 +161,7 @@ def outcome(module, args):
 
 
 def small(divideR=(0.6, 0.2, 0.2)):
-    rng = np.random.default_rng(1)
-    return [rng.random((30, 1, 4, 4)), np.arange(30) % 3, divideR, [[3, 3, 2, 1, 1]],
-            [["maxPooling2dLayer", 2, 2, 2, 0]], [], {"MaxEpochs": 1, "MiniBatchSize": 8}, {"deviceSel": "cpu"}]
+    return small_call(*samples(30, (1, 4, 4), seed=1), divideR=divideR, fcLayer=[], MiniBatchSize=8)
 
 
 @pytest.mark.parametrize("divideR", [None, 0.7, 5, object()], ids=["None", "float", "int", "object"])
@@ -178,7 +173,7 @@ def test_non_iterable_divide_ratios(divideR, capsys):
 
 
 @pytest.mark.parametrize("name, make", [("DataLoader", lambda: loader_yielding(7)),
-                                        ("torch", lambda: TorchWithMax(3))],
+                                        ("torch", lambda: torch_with_max(3))],
                          ids=["loader-item", "torch.max"])
 def test_non_iterable_items_unpack_as_the_interpreter_says(name, make, monkeypatch, capsys):
     results = []
@@ -191,17 +186,6 @@ def test_non_iterable_items_unpack_as_the_interpreter_says(name, make, monkeypat
 
 
 # --- what the interpreter gives a plain function --------------------------------------------------------------------
-
-def test_name_error_names_the_missing_global(monkeypatch, capsys):
-    errors = []
-    for module in (duZER, reference):
-        monkeypatch.delattr(module, "np")
-        with pytest.raises(NameError) as missing:
-            module.FunClassCNNs(*small())
-        errors.append((str(missing.value), missing.value.name))
-    assert errors[0] == errors[1] == ("name 'np' is not defined", "np")
-    capsys.readouterr()
-
 
 def test_type_params_as_on_plain_functions(capsys):
     model = duZER.FunClassCNNs(*small())[3]

@@ -1,11 +1,11 @@
 """The lock check that the Makefile runs after every install step."""
 
 import importlib.util
-from pathlib import Path
 
 from packaging.version import Version
 
-ROOT = Path(__file__).resolve().parent.parent
+from toolbox import ROOT
+
 spec = importlib.util.spec_from_file_location("check_lock", ROOT / "tools" / "check_lock.py")
 check_lock = importlib.util.module_from_spec(spec)
 spec.loader.exec_module(check_lock)

@@ -1,23 +1,15 @@
-"""Memory over many calls, and what the results keep alive.
+"""Resident memory over many calls.
 
 Resident memory is measured in a child interpreter, so that nothing this test
 session imported or cached blurs the figures.
 """
 
-import gc
 import json
 import subprocess
 import sys
 import textwrap
-import weakref
 
-import numpy as np
 import pytest
-import torch
-
-import duZER
-
-pytestmark = pytest.mark.filterwarnings("ignore::sklearn.exceptions.UndefinedMetricWarning")
 
 CALLS = 40
 SETTLED_AFTER = 5
@@ -69,30 +61,3 @@ def test_resident_memory_settles_over_many_calls():
     print(f"resident MB after calls: {', '.join(f'{c}: {mb:.1f}' for c, mb in levels.items())}; "
           f"growth after call {SETTLED_AFTER}: {growth:.1f} MB")
     assert growth < MAX_GROWTH_MB, levels
-
-
-def small_call():
-    rng = np.random.default_rng(1)
-    return duZER.FunClassCNNs(rng.random((48, 1, 6, 6)), np.arange(48) % 3, [0.5, 0.25, 0.25],
-                              [[3, 3, 2, 1, 1]], [["none", 2, 2, 2, 0]], [4], {"MaxEpochs": 1},
-                              {"deviceSel": "cpu"})
-
-
-def call_objects(model):
-    """Weak references to the call's class, a parameter and the scope's sample tensor."""
-    method = vars(type(model))["__init__"]
-    (scope,) = [obj for obj in gc.get_referents(method) if type(obj).__name__ == "call_scope"]
-    (samples,) = [obj for obj in gc.get_referents(scope) if isinstance(obj, torch.Tensor)]
-    assert tuple(samples.shape) == (48, 1, 6, 6) and samples.dtype == torch.float32
-    return {"class": weakref.ref(type(model)), "parameter": weakref.ref(next(model.parameters())),
-            "samples": weakref.ref(samples)}
-
-
-def test_results_without_the_model_hold_nothing_of_the_call(capsys):
-    accuracy, recall, precision, model, info = small_call()
-    refs = call_objects(model)
-    del model
-    gc.collect()
-    assert [name for name, ref in refs.items() if ref() is not None] == []
-    assert len(info["val_losses"]) == 1 and 0.0 <= accuracy <= 1.0
-    capsys.readouterr()

@@ -10,19 +10,16 @@ classes) must not pile up once the garbage collector has run.
 import gc
 import sys
 
-import numpy as np
 import pytest
 import torch
 
 import duZER
-from hostile import Boom
+from toolbox import PACKAGE_NAMES, Boom, own_objects, own_types, samples, small_call
 
 pytestmark = pytest.mark.filterwarnings("ignore::sklearn.exceptions.UndefinedMetricWarning")
 
 REPEATS = 8
-NAMESPACE = ["np", "torch", "nn", "optim", "DataLoader", "TensorDataset", "train_test_split",
-             "accuracy_score", "recall_score", "precision_score", "confusion_matrix", "plt", "sns",
-             "FunClassCNNs", "__test__"]
+NAMESPACE = [*PACKAGE_NAMES, "FunClassCNNs", "__test__"]
 # Interned in the module and in this file alike: one shared object each.
 INTERNED = ["MaxEpochs", "MiniBatchSize", "InitialLearnRate", "ValidationFrequency", "seed", "minmax",
             "deviceSel", "figflag", "gpu", "cpu", "on", "off", "none", "maxPooling2dLayer", "dataX", "setting",
@@ -50,10 +47,7 @@ class TorchWithFailingMax:
 
 
 def make_args():
-    rng = np.random.default_rng(3)
-    return [rng.random((40, 1, 4, 4)), np.arange(40) % 3, [0.6, 0.2, 0.2], [[3, 3, 2, 1, 1]],
-            [["maxPooling2dLayer", 2, 2, 2, 0]], [4], {"MaxEpochs": 1, "MiniBatchSize": 16},
-            {"deviceSel": "cpu", "seed": 3, "minmax": True}]
+    return small_call(*samples(40, (1, 4, 4), seed=3), seed=3, minmax=True)
 
 
 def with_option(key, value):
@@ -85,25 +79,8 @@ PATHS = {
 
 
 @pytest.fixture(scope="module")
-def own_types():
-    """The module's function and call-scope types, found through a network method."""
-    model = duZER.FunClassCNNs(*make_args())[3]
-    method = vars(type(model))["__init__"]
-    (scope,) = [obj for obj in gc.get_referents(method) if type(obj).__name__ == "call_scope"]
-    return {type(method): "function", type(scope): "call_scope"}
-
-
-def own_objects(own_types):
-    """Number of live objects of each of the module's own kinds."""
-    gc.collect()
-    counts = {"function": 0, "call_scope": 0, "CNN": 0}
-    for obj in gc.get_objects():
-        kind = type(obj)  # not isinstance: that would ask proxies for __class__
-        if kind in own_types:
-            counts[own_types[kind]] += 1
-        elif issubclass(kind, type) and obj.__module__ == "duZER" and obj.__name__ == "CNN":
-            counts["CNN"] += 1
-    return counts
+def types():
+    return own_types()
 
 
 def watched(args):
@@ -119,7 +96,7 @@ def refcounts(items):
 
 
 @pytest.mark.parametrize("path", PATHS)
-def test_repeated_calls_keep_reference_counts(path, own_types, monkeypatch, capsys):
+def test_repeated_calls_keep_reference_counts(path, types, monkeypatch, capsys):
     call, error, fail_in = PATHS[path]
     proxy = None
     if fail_in:
@@ -141,7 +118,7 @@ def test_repeated_calls_keep_reference_counts(path, own_types, monkeypatch, caps
 
     once()
     once()
-    objects, before, texts = own_objects(own_types), refcounts(items), refcounts(strings)  # after a collection
+    objects, before, texts = own_objects(types), refcounts(items), refcounts(strings)  # after a collection
     for _ in range(REPEATS - 2):
         once()
     gc.collect()
@@ -152,17 +129,5 @@ def test_repeated_calls_keep_reference_counts(path, own_types, monkeypatch, caps
     # take or drop a reference now and then; a leak grows with every call.
     grown = {label: (texts[label], n) for label, n in refcounts(strings).items() if n - texts[label] >= REPEATS - 2}
     assert not grown, f"references to shared strings grew by one per call: {grown}"
-    assert own_objects(own_types) == objects
+    assert own_objects(types) == objects
     capsys.readouterr()
-
-
-def test_dropped_results_free_the_call_objects(own_types):
-    before = own_objects(own_types)
-    results = [duZER.FunClassCNNs(*make_args()) for _ in range(3)]
-    during = own_objects(own_types)
-    # each kept model holds its class, the class its three methods and the scope
-    assert during["CNN"] - before["CNN"] == 3
-    assert during["call_scope"] - before["call_scope"] == 3
-    assert during["function"] - before["function"] == 9
-    del results
-    assert own_objects(own_types) == before

@@ -9,51 +9,25 @@ import pytest
 import torch
 
 import duZER
-from hostile import Stop
+from toolbox import CPU_LINE, Standin, Stop, Tripwire, small_call, stop_at
 
 pytestmark = pytest.mark.filterwarnings("ignore::sklearn.exceptions.UndefinedMetricWarning")
 
-CPU_LINE = "当前设备为cpu"
 GPU_HINT = "如果选择使用gpu但显示使用CPU，可能是硬件设备不可用。可以参考下述链接解决:"
 
 
-class StopAtGet(dict):
-    """A setting whose first `get` (the scaling switch, right after seeding) ends the call."""
+def seed_spies(log):
+    """Stand-ins for the module's `torch` and `np` that log each seeding, then seed."""
 
-    def get(self, *args):
-        raise Stop
+    def logged(name, seeding):
+        def seed(value):
+            log.append((name, value))
+            return seeding(value)
 
+        return seed
 
-class TorchSeedSpy:
-    def __init__(self, log):
-        self._log = log
-
-    def __getattr__(self, name):
-        return getattr(torch, name)
-
-    def manual_seed(self, seed):
-        self._log.append(("torch.manual_seed", seed))
-        return torch.manual_seed(seed)
-
-
-class NumpySeedSpy:
-    def __init__(self, log):
-        self.random = NumpyRandomSeedSpy(log)
-
-    def __getattr__(self, name):
-        return getattr(np, name)
-
-
-class NumpyRandomSeedSpy:
-    def __init__(self, log):
-        self._log = log
-
-    def __getattr__(self, name):
-        return getattr(np.random, name)
-
-    def seed(self, seed):
-        self._log.append(("np.random.seed", seed))
-        return np.random.seed(seed)
+    return (Standin(torch, manual_seed=logged("torch.manual_seed", torch.manual_seed)),
+            Standin(np, random=Standin(np.random, seed=logged("np.random.seed", np.random.seed))))
 
 
 class Seed(int):
@@ -61,9 +35,12 @@ class Seed(int):
 
 
 def tiny_args(setting, max_epochs=1):
-    rng = np.random.default_rng(8)
-    return [rng.random((60, 1, 8, 8)), np.arange(60) % 3, [0.6, 0.2, 0.2], [[3, 3, 2, 1, 1]],
-            [["maxPooling2dLayer", 2, 2, 2, 0]], [4], {"MaxEpochs": max_epochs, "MiniBatchSize": 8}, setting]
+    return small_call(setting=setting, MaxEpochs=max_epochs, MiniBatchSize=8)
+
+
+def stopped_after_seeding(setting):
+    """Arguments whose setting ends the call at its first `get` (the scaling switch, right after seeding)."""
+    return tiny_args(stop_at("get", setting))
 
 
 @pytest.fixture(autouse=True)
@@ -94,10 +71,11 @@ SEVEN = Seed(7)
 ], ids=["absent", "0", "0.0", "False", "7", "int subclass", "True"])
 def test_seeding_calls(setting, calls, monkeypatch):
     log = []
-    monkeypatch.setattr(duZER, "torch", TorchSeedSpy(log))
-    monkeypatch.setattr(duZER, "np", NumpySeedSpy(log))
+    torch_spy, numpy_spy = seed_spies(log)
+    monkeypatch.setattr(duZER, "torch", torch_spy)
+    monkeypatch.setattr(duZER, "np", numpy_spy)
     with pytest.raises(Stop):
-        duZER.FunClassCNNs(*tiny_args(StopAtGet(setting)))
+        duZER.FunClassCNNs(*stopped_after_seeding(setting))
     assert log == calls
     # passed on as read, not converted
     assert all(seed is expected for (_, seed), (_, expected) in zip(log, calls))
@@ -109,7 +87,7 @@ def test_generator_states_after_seeding(seed):
     np.random.seed(123)
     before_torch, before_numpy = torch.get_rng_state(), np.random.get_state()
     with pytest.raises(Stop):
-        duZER.FunClassCNNs(*tiny_args(StopAtGet({} if seed is None else {"seed": seed})))
+        duZER.FunClassCNNs(*stopped_after_seeding({} if seed is None else {"seed": seed}))
     after_torch, after_numpy = torch.get_rng_state(), np.random.get_state()
     if seed:
         torch.manual_seed(seed)
@@ -188,10 +166,6 @@ class FakeTorch:
         return torch.device("cpu")
 
 
-def splitter_stop(*args, **kwargs):
-    raise Stop
-
-
 HELP = object()  # the hint, then two help addresses
 GPU_LINE = "当前设备为：cuda:3---Fake GPU"
 GPU_CALLS = ["is_available", "current_device", "get_device_name(0)", "device('cuda:3')"]
@@ -213,7 +187,7 @@ CPU_CALLS = ["is_available", "device('cpu')"]
 def test_device_choice_and_lines(available, setting, lines, calls, monkeypatch, capsys):
     fake = FakeTorch(available)
     monkeypatch.setattr(duZER, "torch", fake)
-    monkeypatch.setattr(duZER, "train_test_split", splitter_stop)
+    monkeypatch.setattr(duZER, "train_test_split", Tripwire("train_test_split"))
     with pytest.raises(Stop):
         duZER.FunClassCNNs(*tiny_args(setting))
     printed = capsys.readouterr().out.split("\n")
@@ -230,7 +204,7 @@ def test_device_choice_and_lines(available, setting, lines, calls, monkeypatch, 
 def test_is_available_asked_on_every_call(monkeypatch, capsys):
     fake = FakeTorch(False)
     monkeypatch.setattr(duZER, "torch", fake)
-    monkeypatch.setattr(duZER, "train_test_split", splitter_stop)
+    monkeypatch.setattr(duZER, "train_test_split", Tripwire("train_test_split"))
     for setting in ({}, {"deviceSel": "cpu"}, {"deviceSel": "gpu"}, {"deviceSel": "cpu"}):
         with pytest.raises(Stop):
             duZER.FunClassCNNs(*tiny_args(setting))
@@ -257,7 +231,7 @@ def test_failing_device_setting_comparison_propagates(monkeypatch, capsys):
 def test_rebinding_builtin_print_does_not_redirect_the_lines(monkeypatch, capsys):
     redirected = []
     monkeypatch.setattr(duZER, "torch", FakeTorch(False))
-    monkeypatch.setattr(duZER, "train_test_split", splitter_stop)
+    monkeypatch.setattr(duZER, "train_test_split", Tripwire("train_test_split"))
     monkeypatch.setattr(builtins, "print", lambda *args, **kwargs: redirected.append(args))
     with pytest.raises(Stop):
         duZER.FunClassCNNs(*tiny_args({"deviceSel": "cpu"}))

@@ -6,11 +6,10 @@ really interleave; each has its own scope, class, model and loaders.
 
 import threading
 
-import numpy as np
 import pytest
 
 import duZER
-from hostile import Boom, PickyDict
+from toolbox import Boom, PickyDict, samples, small_call
 
 pytestmark = pytest.mark.filterwarnings("ignore::sklearn.exceptions.UndefinedMetricWarning")
 
@@ -18,9 +17,8 @@ JOIN_TIMEOUT_S = 120
 
 
 def arguments(seed, options):
-    rng = np.random.default_rng(seed)
-    return (rng.random((160, 1, 6, 6)), rng.integers(0, 3, 160), [0.5, 0.25, 0.25], [[3, 3, 4, 1, 1]],
-            [["maxPooling2dLayer", 2, 2, 2, 0]], [8], options, {"deviceSel": "cpu"})
+    return small_call(*samples(160, (1, 6, 6), seed=seed), divideR=[0.5, 0.25, 0.25], cLayer=[[3, 3, 4, 1, 1]],
+                      fcLayer=[8], options=options)
 
 
 def run_together(option_sets):

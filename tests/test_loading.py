@@ -28,35 +28,21 @@ import torch
 import torch.utils.data
 
 import duZER
-from hostile import Stop
+import reference
+from toolbox import PACKAGE_NAMES, ROOT, Stop, Tripwire, small_call
 
 PACKAGES = ["numpy", "torch", "sklearn", "matplotlib", "seaborn"]
 # What the module's first import statement for each package imports.
 FIRST_IMPORT = {"numpy": "numpy", "torch": "torch", "sklearn": "sklearn.model_selection",
                 "matplotlib": "matplotlib.pyplot", "seaborn": "seaborn"}
 # The names the exec step binds, in binding order.
-BOUND = ["__builtins__", "np", "torch", "nn", "optim", "DataLoader", "TensorDataset", "train_test_split",
-         "accuracy_score", "recall_score", "precision_score", "confusion_matrix", "plt", "sns", "FunClassCNNs",
-         "__test__"]
+BOUND = ["__builtins__", *PACKAGE_NAMES, "FunClassCNNs", "__test__"]
 INTERPRETER_CHANGE = ("Interpreter change detected - this module can only be loaded into one interpreter per "
                       "process.")
 # A minor version other than the running one, for a build that claims it.
 OTHER_MINOR = 12 if sys.version_info.minor != 12 else 11
 VERSION_MISMATCH = (f"compile time Python version 3.{OTHER_MINOR} of module 'duZER' does not match runtime version "
                     f"3.{sys.version_info.minor}")
-
-
-class Tripwire:
-    """Any use of it (attribute, call) raises Stop naming what was used."""
-
-    def __init__(self, label):
-        self.label = label
-
-    def __getattr__(self, name):
-        raise Stop(f"{self.label}.{name}")
-
-    def __call__(self, *args, **kwargs):
-        raise Stop(self.label)
 
 
 # Imported by the sub-interpreter tests' child processes: sub-interpreters that
@@ -80,12 +66,6 @@ def run_python(code, *options, timeout=300):
                           env=dict(os.environ), timeout=timeout)
     assert proc.returncode == 0, f"exit {proc.returncode}\n{proc.stdout[-3000:]}\n{proc.stderr[-3000:]}"
     return json.loads(proc.stdout.strip().splitlines()[-1])
-
-
-def tiny_args():
-    rng = np.random.default_rng(5)
-    return [rng.random((60, 1, 8, 8)), np.arange(60) % 3, [0.6, 0.2, 0.2], [[3, 3, 2, 1, 1]],
-            [["maxPooling2dLayer", 2, 2, 2, 0]], [4], {"MaxEpochs": 0}, {"deviceSel": "cpu"}]
 
 
 # --- one module object per process -------------------------------------------------------------------------------
@@ -156,11 +136,15 @@ def test_namespace_binds_the_packages():
 
 @pytest.mark.parametrize("name", ["np", "torch", "train_test_split"])
 def test_module_names_are_looked_up_at_each_use_then_in_builtins(name, monkeypatch, capsys):
-    args = tiny_args()
-    monkeypatch.delattr(duZER, name)
-    with pytest.raises(NameError) as missing:
-        duZER.FunClassCNNs(*args)
-    assert str(missing.value) == f"name '{name}' is not defined"
+    args = small_call(MaxEpochs=0)
+    # Missing from the namespace: the NameError the plain procedure gets, naming the global.
+    errors = []
+    for module in (duZER, reference):
+        monkeypatch.delattr(module, name)
+        with pytest.raises(NameError) as missing:
+            module.FunClassCNNs(*args)
+        errors.append((str(missing.value), missing.value.name))
+    assert errors[0] == errors[1] == (f"name '{name}' is not defined", name)
 
     monkeypatch.setattr(builtins, name, Tripwire(f"builtins.{name}"), raising=False)
     with pytest.raises(Stop, match=f"^builtins.{name}"):
@@ -358,7 +342,7 @@ def tool(name):
 @pytest.fixture(scope="session")
 def other_minor_build(tmp_path_factory):
     """The extension built with the compile-time minor version forced to OTHER_MINOR."""
-    root = Path(__file__).resolve().parent.parent
+    root = ROOT
     if not (root / "CMakeLists.txt").is_file() or not (root / "src" / "duZER.cpp").is_file():
         pytest.skip("the source tree is not available next to the tests")
     cmake = tool("cmake")
