@@ -66,15 +66,10 @@ constexpr const char *kDocstring =
     "    - info: 包含训练过程中的损失和准确率信息的字典\n"
     "    ";
 
-const interp::Identifier kFunClassCNNs{"FunClassCNNs"};
-const interp::Identifier kDataY{"dataY"};
-const interp::Identifier kDivideR{"divideR"};
-const interp::Identifier kOptions{"options"};
-const interp::Identifier kSetting{"setting"};
-const interp::Identifier kRcParams{"rcParams"};
-const interp::Text kFontFamily{"font.family"};
-const interp::Text kSimHei{"SimHei"};
-const interp::Text kUnicodeMinus{"axes.unicode_minus"};
+const interp::Identifier kFunClassCNNs{"FunClassCNNs"}, kDataY{"dataY"}, kDivideR{"divideR"},
+    kOptions{"options"}, kSetting{"setting"}, kRcParams{"rcParams"};
+const interp::Text kFontFamily{"font.family"}, kSimHei{"SimHei"},
+    kUnicodeMinus{"axes.unicode_minus"};
 
 /// The locals of one call that outlive the stage that makes them.
 struct CallLocals {

@@ -7,11 +7,8 @@ namespace duzer::interp {
 
 namespace {
 
-const Identifier kMroEntries{"__mro_entries__"};
-const Identifier kPrepare{"__prepare__"};
-const Identifier kModule{"__module__"};
-const Identifier kQualname{"__qualname__"};
-const Identifier kOrigBases{"__orig_bases__"};
+const Identifier kMroEntries{"__mro_entries__"}, kPrepare{"__prepare__"}, kModule{"__module__"},
+    kQualname{"__qualname__"}, kOrigBases{"__orig_bases__"};
 
 /// Replaces non-class bases by what their __mro_entries__ returns.
 py::object resolve_bases(py::handle orig_bases) {

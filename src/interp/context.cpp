@@ -7,8 +7,7 @@ namespace duzer::interp {
 
 namespace {
 
-const Identifier kEnter{"__enter__"};
-const Identifier kExit{"__exit__"};
+const Identifier kEnter{"__enter__"}, kExit{"__exit__"};
 
 /// A special method looked up on the type and bound to `obj`; empty if absent.
 py::object lookup_special(py::handle obj, PyObject *name) {

@@ -8,18 +8,12 @@
 #include "interp/guard.h"
 #include "interp/scope.h"
 #include "interp/state.h"
-#include "interp/traceback.h"
 
 #ifndef DUZER_BUILT_FOR_MINOR
 #define DUZER_BUILT_FOR_MINOR PY_MINOR_VERSION
 #endif
 
 namespace duzer::interp {
-
-namespace detail {
-// Touched only under the import machinery and the GIL.
-ProcessState process_state;
-}  // namespace detail
 
 const Text kModuleName{"duZER"};
 

@@ -12,12 +12,12 @@ using namespace interp;
 
 namespace {
 const Identifier kModule{"Module"};
-const Text kClassQualname{"FunClassCNNs.<locals>.CNN"};
-const Text kInitQualname{"FunClassCNNs.<locals>.CNN.__init__"};
-const Text kProbeQualname{"FunClassCNNs.<locals>.CNN.get_conv_output_size"};
-const Text kForwardQualname{"FunClassCNNs.<locals>.CNN.forward"};
-const Text kProbeDoc{"\n            计算卷积层输出的特征图大小\n            "};
-const Text kForwardDoc{"\n            前向传播\n            "};
+const Text kClassQualname{"FunClassCNNs.<locals>.CNN"},
+    kInitQualname{"FunClassCNNs.<locals>.CNN.__init__"},
+    kProbeQualname{"FunClassCNNs.<locals>.CNN.get_conv_output_size"},
+    kForwardQualname{"FunClassCNNs.<locals>.CNN.forward"},
+    kProbeDoc{"\n            计算卷积层输出的特征图大小\n            "},
+    kForwardDoc{"\n            前向传播\n            "};
 }  // namespace
 
 void define_cnn_class(py::handle scope) {

@@ -10,8 +10,7 @@ using namespace interp;
 
 namespace {
 
-const Identifier kView{"view"};
-const Identifier kX{"x"};
+const Identifier kView{"view"}, kX{"x"};
 
 py::object cnn_forward(Function &, PyObject *const *args) {
     py::handle self = args[0];

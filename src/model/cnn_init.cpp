@@ -12,17 +12,10 @@ using namespace interp;
 
 namespace {
 
-const Identifier kAppend{"append"};
-const Identifier kModuleList{"ModuleList"};
-const Identifier kConv2d{"Conv2d"};
-const Identifier kReLU{"ReLU"};
-const Identifier kMaxPool2d{"MaxPool2d"};
-const Identifier kAvgPool2d{"AvgPool2d"};
-const Identifier kLinear{"Linear"};
-const Identifier kNumClasses{"num_classes"};
-const Text kNoPooling{"none"};
-const Text kMaxPooling{"maxPooling2dLayer"};
-const Text kAveragePooling{"averagePooling2dLayer"};
+const Identifier kAppend{"append"}, kModuleList{"ModuleList"}, kConv2d{"Conv2d"}, kReLU{"ReLU"},
+    kMaxPool2d{"MaxPool2d"}, kAvgPool2d{"AvgPool2d"}, kLinear{"Linear"}, kNumClasses{"num_classes"};
+const Text kNoPooling{"none"}, kMaxPooling{"maxPooling2dLayer"},
+    kAveragePooling{"averagePooling2dLayer"};
 const KeywordNames kKwKernelSizeStridePadding{"kernel_size", "stride", "padding"};
 
 /// `table[i][k]`, subscripting twice so lists and arrays both serve.

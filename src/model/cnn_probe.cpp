@@ -12,8 +12,7 @@ using namespace interp;
 
 namespace {
 
-const Identifier kZeros{"zeros"};
-const Identifier kProd{"prod"};
+const Identifier kZeros{"zeros"}, kProd{"prod"};
 const SliceFrom kFromSecond{1};
 
 py::object cnn_probe(Function &fn, PyObject *const *args) {

@@ -10,19 +10,13 @@ namespace duzer {
 using namespace interp;
 
 namespace {
-const Identifier kDeviceSel{"deviceSel"};
-const Identifier kGpu{"gpu"};
-const Identifier kCuda{"cuda"};
-const Identifier kIsAvailable{"is_available"};
-const Identifier kCurrentDevice{"current_device"};
-const Identifier kGetDeviceName{"get_device_name"};
-const Text kCudaPrefix{"cuda:"};
-const Text kNameSeparator{"---"};
-const Text kGpuDeviceLabel{"当前设备为："};
-const Text kCpuDeviceLine{"当前设备为cpu"};
-const Text kGpuHint{"如果选择使用gpu但显示使用CPU，可能是硬件设备不可用。可以参考下述链接解决:"};
-const Text kGpuHelpInstall{"https://pytorch.org/get-started/locally/"};
-const Text kGpuHelpCuda{"https://pytorch.org/docs/stable/notes/cuda.html"};
+const Identifier kDeviceSel{"deviceSel"}, kGpu{"gpu"}, kCuda{"cuda"}, kIsAvailable{"is_available"},
+    kCurrentDevice{"current_device"}, kGetDeviceName{"get_device_name"};
+const Text kCudaPrefix{"cuda:"}, kNameSeparator{"---"}, kGpuDeviceLabel{"当前设备为："},
+    kCpuDeviceLine{"当前设备为cpu"},
+    kGpuHint{"如果选择使用gpu但显示使用CPU，可能是硬件设备不可用。可以参考下述链接解决:"},
+    kGpuHelpInstall{"https://pytorch.org/get-started/locally/"},
+    kGpuHelpCuda{"https://pytorch.org/docs/stable/notes/cuda.html"};
 }  // namespace
 
 void choose_device(Scope &vars, py::handle setting) {

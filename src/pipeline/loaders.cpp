@@ -11,16 +11,11 @@ namespace duzer {
 using namespace interp;
 
 namespace {
-const Identifier kTensor{"tensor"};
-const Identifier kFloat32{"float32"};
-const Identifier kLong{"long"};
-const Identifier kMiniBatchSize{"MiniBatchSize"};
-const KeywordNames kKwDtype{"dtype"};
-const KeywordNames kKwTestSizeRandomState{"test_size", "random_state"};
-const KeywordNames kKwBatchSize{"batch_size"};
-const KeywordNames kKwBatchSizeShuffle{"batch_size", "shuffle"};
-const Int kRandomState{42};
-const Int kDefaultBatchSize{128};
+const Identifier kTensor{"tensor"}, kFloat32{"float32"}, kLong{"long"},
+    kMiniBatchSize{"MiniBatchSize"};
+const KeywordNames kKwDtype{"dtype"}, kKwTestSizeRandomState{"test_size", "random_state"},
+    kKwBatchSize{"batch_size"}, kKwBatchSizeShuffle{"batch_size", "shuffle"};
+const Int kRandomState{42}, kDefaultBatchSize{128};
 }  // namespace
 
 PreparedData prepare_data(Scope &vars, py::handle dataY, py::handle divideR, py::handle options) {

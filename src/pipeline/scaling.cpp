@@ -10,8 +10,7 @@ namespace duzer {
 using namespace interp;
 
 namespace {
-const Identifier kMinmax{"minmax"};
-const Identifier kMin{"min"};
+const Identifier kMinmax{"minmax"}, kMin{"min"};
 }  // namespace
 
 void scale_samples(Scope &vars, py::handle setting) {

@@ -9,9 +9,7 @@ namespace duzer {
 using namespace interp;
 
 namespace {
-const Identifier kSeed{"seed"};
-const Identifier kManualSeed{"manual_seed"};
-const Identifier kRandom{"random"};
+const Identifier kSeed{"seed"}, kManualSeed{"manual_seed"}, kRandom{"random"};
 }  // namespace
 
 void seed_generators(py::handle setting) {

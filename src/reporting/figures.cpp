@@ -10,48 +10,25 @@ using namespace interp;
 
 namespace {
 
+// The setting, and the names of pyplot and seaborn that the figures call.
 const Identifier kFigflag{"figflag"};
-const Text kOn{"on"};
-const Text kOff{"off"};
-const Identifier kIon{"ion"};
-const Identifier kFigure{"figure"};
-const Identifier kSubplot{"subplot"};
-const Identifier kPlot{"plot"};
-const Identifier kXlabel{"xlabel"};
-const Identifier kYlabel{"ylabel"};
-const Identifier kTitle{"title"};
-const Identifier kLegend{"legend"};
-const Identifier kTightLayout{"tight_layout"};
-const Identifier kShow{"show"};
-const Identifier kYticks{"yticks"};
-const Identifier kGrid{"grid"};
-const Identifier kArgsort{"argsort"};
-const Identifier kHeatmap{"heatmap"};
-const KeywordNames kKwFigsize{"figsize"};
-const KeywordNames kKwLabel{"label"};
-const KeywordNames kKwBlock{"block"};
-const KeywordNames kKwAnnotFmtCmap{"annot", "fmt", "cmap"};
-const IntPair kCurvesSize{12, 4};
-const IntPair kClassesSize{8, 6};
-const Text kBlueCircles{"bo"};
-const Text kRedPoints{"r."};
-const Text kIntegers{"d"};
-const Text kBlues{"Blues"};
-const Text kTrainLossLegend{"训练损失"};
-const Text kValLossLegend{"验证损失"};
-const Text kEpochsAxis{"迭代次数"};
-const Text kLossAxis{"损失"};
-const Text kLossTitle{"损失曲线"};
-const Text kTrainAccLegend{"训练准确率"};
-const Text kValAccLegend{"验证准确率"};
-const Text kAccuracyAxis{"准确率"};
-const Text kAccuracyTitle{"准确率曲线"};
-const Text kTrueLabel{"真实标签"};
-const Text kPredictedLabel{"预测标签"};
-const Text kSampleAxis{"样本编号"};
-const Text kClassAxis{"类别"};
-const Text kLabelsTitle{"测试集 - 真实标签 vs 预测标签"};
-const Text kConfusionTitle{"混淆矩阵"};
+const Text kOn{"on"}, kOff{"off"};
+const Identifier kIon{"ion"}, kFigure{"figure"}, kSubplot{"subplot"}, kPlot{"plot"},
+    kXlabel{"xlabel"}, kYlabel{"ylabel"}, kTitle{"title"}, kLegend{"legend"},
+    kTightLayout{"tight_layout"}, kShow{"show"}, kYticks{"yticks"}, kGrid{"grid"},
+    kArgsort{"argsort"}, kHeatmap{"heatmap"};
+const KeywordNames kKwFigsize{"figsize"}, kKwLabel{"label"}, kKwBlock{"block"},
+    kKwAnnotFmtCmap{"annot", "fmt", "cmap"};
+// Sizes and styles.
+const IntPair kCurvesSize{12, 4}, kClassesSize{8, 6};
+const Text kBlueCircles{"bo"}, kRedPoints{"r."}, kIntegers{"d"}, kBlues{"Blues"};
+// Legends, axis labels, titles.
+const Text kTrainLossLegend{"训练损失"}, kValLossLegend{"验证损失"}, kTrainAccLegend{"训练准确率"},
+    kValAccLegend{"验证准确率"}, kTrueLabel{"真实标签"}, kPredictedLabel{"预测标签"};
+const Text kEpochsAxis{"迭代次数"}, kLossAxis{"损失"}, kAccuracyAxis{"准确率"},
+    kSampleAxis{"样本编号"}, kClassAxis{"类别"};
+const Text kLossTitle{"损失曲线"}, kAccuracyTitle{"准确率曲线"},
+    kLabelsTitle{"测试集 - 真实标签 vs 预测标签"}, kConfusionTitle{"混淆矩阵"};
 
 /// `plt.<name>`, looked up at each use, about to be called.
 Method plt(PyObject *name) {

@@ -12,16 +12,12 @@ namespace duzer {
 using namespace interp;
 
 namespace {
-const Identifier kTrainLosses{"train_losses"};
-const Identifier kTrainAccuracies{"train_accuracies"};
-const Identifier kValLosses{"val_losses"};
-const Identifier kValAccuracies{"val_accuracies"};
+const Identifier kTrainLosses{"train_losses"}, kTrainAccuracies{"train_accuracies"},
+    kValLosses{"val_losses"}, kValAccuracies{"val_accuracies"};
 const Text kWeighted{"weighted"};
 const KeywordNames kKwAverage{"average"};
-const Text kSixPlaces{".6f"};
-const Text kAccuracyLabel{"测试集准确率: "};
-const Text kRecallLabel{", 召回率: "};
-const Text kPrecisionLabel{", 精确率: "};
+const Text kSixPlaces{".6f"}, kAccuracyLabel{"测试集准确率: "}, kRecallLabel{", 召回率: "},
+    kPrecisionLabel{", 精确率: "};
 }  // namespace
 
 TestResults evaluate_test_set(const Training &training, py::handle test_loader) {

@@ -8,8 +8,7 @@ namespace duzer {
 using namespace interp;
 
 namespace {
-const Identifier kNumpy{"numpy"};
-const Identifier kDataset{"dataset"};
+const Identifier kNumpy{"numpy"}, kDataset{"dataset"};
 }  // namespace
 
 void record_batch(BatchLocals &b, py::handle preds_list, py::handle true_list) {

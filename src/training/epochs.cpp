@@ -13,19 +13,10 @@ using namespace interp;
 
 namespace {
 
-const Identifier kTrain{"train"};
-const Identifier kZeroGrad{"zero_grad"};
-const Identifier kBackward{"backward"};
-const Identifier kStep{"step"};
-const Text kFourPlaces{".4f"};
-const Text kPlain{""};
-const Text kInitialValidation{"Initial Validation, Val Loss: "};
-const Text kValAcc{", Val Acc: "};
-const Text kEpochOpen{"Epoch ["};
-const Text kOf{"/"};
-const Text kTrainLoss{"], Train Loss: "};
-const Text kTrainAcc{", Train Acc: "};
-const Text kValLoss{"], Val Loss: "};
+const Identifier kTrain{"train"}, kZeroGrad{"zero_grad"}, kBackward{"backward"}, kStep{"step"};
+const Text kFourPlaces{".4f"}, kPlain{""}, kInitialValidation{"Initial Validation, Val Loss: "},
+    kValAcc{", Val Acc: "}, kEpochOpen{"Epoch ["}, kOf{"/"}, kTrainLoss{"], Train Loss: "},
+    kTrainAcc{", Train Acc: "}, kValLoss{"], Val Loss: "};
 
 /// One epoch over the training loader; returns (train_loss, train_acc).
 std::pair<py::object, py::object> train_epoch(const Training &training, py::handle train_loader) {

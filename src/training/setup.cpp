@@ -11,23 +11,15 @@ namespace duzer {
 using namespace interp;
 
 namespace {
-const Identifier kCrossEntropyLoss{"CrossEntropyLoss"};
-const Identifier kAdam{"Adam"};
-const Identifier kParameters{"parameters"};
-const Identifier kLrScheduler{"lr_scheduler"};
-const Identifier kStepLR{"StepLR"};
-const Identifier kInitialLearnRate{"InitialLearnRate"};
-const Identifier kMaxEpochs{"MaxEpochs"};
-const Identifier kValidationFrequency{"ValidationFrequency"};
-const Identifier kLearnRateDropPeriod{"LearnRateDropPeriod"};
-const Identifier kLearnRateDropFactor{"LearnRateDropFactor"};
-const KeywordNames kKwLr{"lr"};
-const KeywordNames kKwStepSizeGamma{"step_size", "gamma"};
-const Float kDefaultLearnRate{0.005};
-const Int kDefaultMaxEpochs{30};
-const Int kDefaultValidationFrequency{50};
-const Int kDefaultDropPeriod{10};
-const Float kDefaultDropFactor{0.95};
+const Identifier kCrossEntropyLoss{"CrossEntropyLoss"}, kAdam{"Adam"}, kParameters{"parameters"},
+    kLrScheduler{"lr_scheduler"}, kStepLR{"StepLR"};
+const KeywordNames kKwLr{"lr"}, kKwStepSizeGamma{"step_size", "gamma"};
+// The training options and their defaults.
+const Identifier kInitialLearnRate{"InitialLearnRate"}, kMaxEpochs{"MaxEpochs"},
+    kValidationFrequency{"ValidationFrequency"}, kLearnRateDropPeriod{"LearnRateDropPeriod"},
+    kLearnRateDropFactor{"LearnRateDropFactor"};
+const Float kDefaultLearnRate{0.005}, kDefaultDropFactor{0.95};
+const Int kDefaultMaxEpochs{30}, kDefaultValidationFrequency{50}, kDefaultDropPeriod{10};
 const Text kModelStructure{"模型结构:"};
 }  // namespace
 
