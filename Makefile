@@ -14,7 +14,7 @@ STAMP := $(VENV)/.deps-stamp
 TOOLS_STAMP := $(VENV)/.tools-stamp
 
 .PHONY: install demo test lint format sanitize bench clean display-tools fonts lock \
-	test312 test313 smoke313 wheel sdist wheel-test
+	test312 test313 deps312 deps313 smoke313 wheel sdist wheel-test
 
 $(STAMP): constraints.txt requirements/demo.in pyproject.toml
 	test -x $(PY) || $(PYTHON) -m venv $(VENV)
@@ -154,6 +154,12 @@ test312:
 	$(MAKE) test PYTHON=$(PYTHON312) VENV=.venv312
 test313:
 	$(MAKE) test PYTHON=$(PYTHON313) VENV=.venv313
+# Only the venvs with every pinned package (no build): CI fills them while
+# other steps run, since they are mostly a download.
+deps312:
+	$(MAKE) .venv312/.tools-stamp PYTHON=$(PYTHON312) VENV=.venv312
+deps313:
+	$(MAKE) .venv313/.tools-stamp PYTHON=$(PYTHON313) VENV=.venv313
 
 # Build, install and one tiny call, run from outside the source tree.
 smoke313:

@@ -32,12 +32,20 @@ PRELUDE = """
 """
 
 
-def run_child(body, impl, *env_pairs, tail=""):
+def run_children(body, *env_pairs, tail=""):
+    """The case run by the module and by the plain procedure, side by side in two child processes;
+    (returncode, stdout, stderr) of each."""
     code = textwrap.dedent(PRELUDE.format(tests=str(TESTS))) + textwrap.dedent(body) + textwrap.dedent(tail)
     env = dict(os.environ, PYTHONUNBUFFERED="1", **dict(env_pairs))
-    proc = subprocess.run([sys.executable, "-c", code, impl], capture_output=True, text=True, env=env,
-                          timeout=300)
-    return proc.returncode, proc.stdout, proc.stderr
+    children = [subprocess.Popen([sys.executable, "-c", code, impl], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                 text=True, env=env) for impl in ("duZER", "reference")]
+    try:
+        outputs = [child.communicate(timeout=600) for child in children]
+    finally:
+        for child in children:
+            child.kill()
+            child.wait()
+    return [(child.returncode, *output) for child, output in zip(children, outputs)]
 
 
 # --- a daemon thread stopped inside a Python callback while the interpreter exits ---------------------------------
@@ -98,8 +106,7 @@ DAEMON_TAIL = """
 
 @pytest.mark.parametrize("case", list(DAEMON_CASES))
 def test_daemon_thread_ended_at_exit_leaves_cleanly(case):
-    native = run_child(DAEMON_CASES[case], "duZER", tail=DAEMON_TAIL)
-    plain = run_child(DAEMON_CASES[case], "reference", tail=DAEMON_TAIL)
+    native, plain = run_children(DAEMON_CASES[case], tail=DAEMON_TAIL)
     assert plain[0] == 0, plain
     assert native[0] == 0, native[2][-3000:]
     assert native[2] == plain[2]
@@ -143,8 +150,7 @@ DROPPED_CASES = {
 
 @pytest.mark.parametrize("case", list(DROPPED_CASES))
 def test_arguments_dropped_mid_call_stay_alive(case):
-    native = run_child(DROPPED_CASES[case], "duZER", ("PYTHONMALLOC", "debug"))
-    plain = run_child(DROPPED_CASES[case], "reference", ("PYTHONMALLOC", "debug"))
+    native, plain = run_children(DROPPED_CASES[case], ("PYTHONMALLOC", "debug"))
     assert plain[0] == 0, plain
     assert native[0] == 0, native[2][-3000:]
     assert native[1] == plain[1]

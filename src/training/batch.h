@@ -15,13 +15,14 @@ namespace duzer {
 /// the gradient accumulators).
 struct BatchLocals {
     py::object data, labels, outputs, loss, maxima, preds;
+    py::object batches;  ///< the loader's iterator, released first, when the pass returns
 };
 
 /// `for data, labels in loader: body()`, the loop variables in `b`.
 template <class Body>
 void for_each_batch(py::handle loader, BatchLocals &b, Body &&body) {
-    py::object batches = interp::get_iter(loader);
-    while (py::object batch = interp::next(batches)) {
+    b.batches = interp::get_iter(loader);
+    while (py::object batch = interp::next(b.batches)) {
         interp::unpack_assign(batch, b.data, b.labels);
         body();
     }
