@@ -67,7 +67,7 @@ constexpr const char *kDocstring =
     "    ";
 
 const interp::Identifier kFunClassCNNs{"FunClassCNNs"}, kDataY{"dataY"}, kDivideR{"divideR"},
-    kOptions{"options"}, kSetting{"setting"}, kRcParams{"rcParams"};
+    kOptions{"options"}, kSetting{"setting"}, kRcParams{"rcParams"}, kDoctests{"__test__"};
 const interp::Text kFontFamily{"font.family"}, kSimHei{"SimHei"},
     kUnicodeMinus{"axes.unicode_minus"};
 
@@ -172,7 +172,7 @@ void populate_namespace(py::handle module) {
         interp::new_function(kFunClassCNNsSpec, kFunClassCNNs, doc, /*scope=*/nullptr);
     bind(module, kFunClassCNNs, function);
     py::object tests = interp::new_dict();
-    bind(module, "__test__", tests);
+    bind(module, kDoctests, tests);
 }
 
 }  // namespace

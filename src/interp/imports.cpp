@@ -38,10 +38,6 @@ void bind(py::handle module, PyObject *name, py::handle value) {
     check(PyDict_SetItem(PyModule_GetDict(module.ptr()), name, value.ptr()));
 }
 
-void bind(py::handle module, const char *name, py::handle value) {
-    check(PyDict_SetItemString(PyModule_GetDict(module.ptr()), name, value.ptr()));
-}
-
 py::object import_module(const char *dotted_name) {
     py::object name = steal(PyUnicode_FromString(dotted_name));
     py::object module = import_level0(name, Py_None);

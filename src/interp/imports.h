@@ -10,7 +10,6 @@ namespace duzer::interp {
 
 /// Binds `name` in the namespace of `module`, as an import statement does.
 void bind(py::handle module, PyObject *name, py::handle value);
-void bind(py::handle module, const char *name, py::handle value);
 
 /// `import a.b.c as name`: the innermost submodule.
 py::object import_module(const char *dotted_name);
